@@ -1,0 +1,98 @@
+#include "FileOperations.h"
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Platform {
+
+namespace {
+
+std::error_code lastError()
+{
+    return {errno, std::generic_category()};
+}
+
+std::error_code writeAll(int fd, std::string_view contents)
+{
+    while (!contents.empty()) {
+        const ssize_t written = ::write(fd, contents.data(), contents.size());
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return lastError();
+        }
+        contents.remove_prefix(std::size_t(written));
+    }
+    return {};
+}
+
+void syncDirectory(const std::filesystem::path &directory)
+{
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+} // namespace
+
+std::error_code writeFileAtomically(const std::filesystem::path &file,
+                                    std::string_view contents,
+                                    mode_t mode)
+{
+    const std::filesystem::path directory = file.parent_path().empty() ? "." : file.parent_path();
+    std::string temporary = (directory / (file.filename().string() + ".tmp-XXXXXX")).string();
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return lastError();
+
+    std::error_code error;
+    if (::fchmod(fd, mode) != 0)
+        error = lastError();
+    if (!error)
+        error = writeAll(fd, contents);
+    if (!error && ::fsync(fd) != 0)
+        error = lastError();
+    if (::close(fd) != 0 && !error)
+        error = lastError();
+    if (!error && ::rename(temporary.c_str(), file.c_str()) != 0)
+        error = lastError();
+    if (error) {
+        ::unlink(temporary.c_str());
+        return error;
+    }
+    syncDirectory(directory);
+    return {};
+}
+
+std::error_code createDirectories(const std::filesystem::path &directory, mode_t mode)
+{
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path current = directory; !current.empty();
+         current = current.parent_path()) {
+        struct stat status;
+        if (::stat(current.c_str(), &status) == 0) {
+            if (!S_ISDIR(status.st_mode))
+                return std::make_error_code(std::errc::not_a_directory);
+            break;
+        }
+        missing.push_back(current);
+        if (current == current.parent_path())
+            break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), mode) != 0 && errno != EEXIST)
+            return lastError();
+        if (::chmod(it->c_str(), mode) != 0)
+            return lastError();
+    }
+    return {};
+}
+
+} // namespace Platform
