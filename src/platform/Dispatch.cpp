@@ -4,14 +4,33 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 
 namespace Platform {
 
 namespace {
 
-std::atomic<MainQueue *> installedMainQueue {nullptr};
-std::atomic<BackgroundQueue *> installedBackgroundQueue {nullptr};
+std::atomic<MainQueue *> installedMainQueue{nullptr};
+std::atomic<BackgroundQueue *> installedBackgroundQueue{nullptr};
+
+// Stands in while no main queue is installed: before start-up and after shutdown, when a worker
+// thread may still finish a late piece of work. That work has nobody left to run it.
+class DiscardingMainQueue final : public MainQueue
+{
+public:
+    void async(Task) override { warn(); }
+    void after(double, Task) override { warn(); }
+    bool isCurrentThread() const override { return false; }
+
+private:
+    void warn()
+    {
+        if (!m_warned.exchange(true))
+            std::fputs("Platform: work handed to the main queue while none runs was dropped\n",
+                       stderr);
+    }
+
+    std::atomic<bool> m_warned{false};
+};
 
 BackgroundQueue &defaultBackgroundQueue()
 {
@@ -23,13 +42,9 @@ BackgroundQueue &defaultBackgroundQueue()
 
 MainQueue &mainQueue()
 {
+    static DiscardingMainQueue discarding;
     MainQueue *queue = installedMainQueue.load();
-    if (!queue) {
-        // Work handed to a main queue that does not exist would be lost silently.
-        std::fputs("Platform::mainQueue(): no main queue installed\n", stderr);
-        std::abort();
-    }
-    return *queue;
+    return queue ? *queue : discarding;
 }
 
 BackgroundQueue &backgroundQueue()

@@ -47,8 +47,9 @@ public:
 };
 
 // The queues of this process. The application installs its event-loop backend at start-up and
-// tests install a ManualMainQueue; installing nullptr removes the backend. Without an installed
-// background queue, a worker thread of our own serves as one.
+// tests install a ManualMainQueue; installing nullptr removes the backend. While none is
+// installed, work handed to the main queue is dropped (with one warning on stderr). Without an
+// installed background queue, a worker thread of our own serves as one.
 MainQueue &mainQueue();
 BackgroundQueue &backgroundQueue();
 void installMainQueue(MainQueue *queue);

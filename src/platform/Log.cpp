@@ -39,7 +39,7 @@ public:
     }
 };
 
-std::atomic<LogSink *> installedSink {nullptr};
+std::atomic<LogSink *> installedSink{nullptr};
 
 LogSink &sink()
 {

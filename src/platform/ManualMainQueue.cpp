@@ -73,15 +73,19 @@ ManualMainQueue::~ManualMainQueue() = default;
 
 void ManualMainQueue::async(Task task)
 {
-    std::lock_guard lock(m_mutex);
-    m_ready.push_back(std::move(task));
-    m_arrived.notify_all();
+    {
+        std::lock_guard lock(m_mutex);
+        m_ready.push_back(std::move(task));
+    }
+    m_arrived.notify_all(); // outside the lock, so the waiter need not wait for it again
 }
 
 void ManualMainQueue::after(double seconds, Task task)
 {
-    std::lock_guard lock(m_mutex);
-    m_delayed.emplace(Key {m_now + std::max(seconds, 0.0), m_sequence++}, std::move(task));
+    {
+        std::lock_guard lock(m_mutex);
+        m_delayed.emplace(Key{m_now + std::max(seconds, 0.0), m_sequence++}, std::move(task));
+    }
     m_arrived.notify_all();
 }
 

@@ -12,7 +12,7 @@ struct NotificationCenter::Registration
     std::string name;
     Delivery delivery;
     Handler handler;
-    std::atomic<bool> active {true};
+    std::atomic<bool> active{true};
 };
 
 NotificationCenter::NotificationCenter() = default;
@@ -63,7 +63,7 @@ void NotificationCenter::post(const std::string &name, std::any object)
         return;
 
     const auto notification = std::make_shared<const Notification>(
-        Notification {name, std::move(object)});
+        Notification{name, std::move(object)});
     for (const auto &registration : receivers) {
         const bool deliverNow = registration->delivery == Delivery::PostingThread
                                 || mainQueue().isCurrentThread();

@@ -41,7 +41,7 @@ std::filesystem::path domainFile(const std::string &domain)
 std::string timestamp()
 {
     const std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     localtime_r(&now, &local);
     char text[32];
     std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);

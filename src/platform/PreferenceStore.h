@@ -41,7 +41,7 @@ private:
         dev_t device = 0;
         ino_t inode = 0;
         off_t size = 0;
-        timespec modified {};
+        timespec modified{};
         bool exists = false;
 
         bool operator==(const FileIdentity &other) const;

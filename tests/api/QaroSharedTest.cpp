@@ -49,9 +49,9 @@ TEST_F(QaroSharedTest, ValuesReadBackAsWritten)
     shared.setValue("flag", true);
     shared.setValue("ratio", 0.25);
     shared.setValue("single", 0.5f);
-    shared.setValue("bytes", Platform::Data {1, 2, 3});
+    shared.setValue("bytes", Platform::Data{1, 2, 3});
     shared.setValue("dictionary",
-                    QaroShared::Dictionary {{"list", QaroShared::List {std::string("a"), 1}}});
+                    QaroShared::Dictionary{{"list", QaroShared::List{std::string("a"), 1}}});
 
     EXPECT_EQ(shared.value(QaroShared::tunModeKey), PropertyValue("global"));
     EXPECT_EQ(shared.value(QaroShared::nodeNameKey), PropertyValue("香港 01"));
@@ -60,7 +60,7 @@ TEST_F(QaroSharedTest, ValuesReadBackAsWritten)
     EXPECT_EQ(shared.value("flag"), PropertyValue(true));
     EXPECT_EQ(shared.value("ratio"), PropertyValue(0.25));
     EXPECT_EQ(shared.value("single"), PropertyValue(0.5));
-    EXPECT_EQ(Platform::Data(shared.value("bytes")->get_binary()), (Platform::Data {1, 2, 3}));
+    EXPECT_EQ(Platform::Data(shared.value("bytes")->get_binary()), (Platform::Data{1, 2, 3}));
     EXPECT_EQ(shared.value("dictionary"), PropertyValue({{"list", {"a", 1}}}));
     EXPECT_FALSE(shared.value(QaroShared::subUuidKey));
     EXPECT_TRUE(log.printed().empty());
@@ -78,7 +78,7 @@ TEST_F(QaroSharedTest, UnsupportedTypesAreRefusedByNameAndNothingIsWritten)
     EXPECT_EQ(shared.value("k"), PropertyValue("before"));
 
     // A container is refused whole when one member cannot be stored.
-    shared.setValue("k", QaroShared::List {std::string("fine"), std::chrono::seconds(1)});
+    shared.setValue("k", QaroShared::List{std::string("fine"), std::chrono::seconds(1)});
     ASSERT_EQ(log.printed().size(), 2u);
     EXPECT_NE(log.printed()[1].find("std::chrono::duration<"), std::string::npos);
     shared.setValue("k", std::any());

@@ -22,7 +22,7 @@ TEST(ManualMainQueue, RunsWorkInOrderOnlyWhenPumped)
     EXPECT_TRUE(ran.empty());
 
     queue.runUntilIdle();
-    EXPECT_EQ(ran, (std::vector<std::string> {"a", "b", "queued by a"}));
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "queued by a"}));
     EXPECT_TRUE(queue.isCurrentThread());
 }
 
@@ -71,10 +71,10 @@ TEST(ManualMainQueue, DrivesBackgroundTimersOnTheSameClock)
     });
 
     queue.runUntilIdle();
-    EXPECT_EQ(ticks, (std::vector<double> {0.0})); // the first tick comes at once
+    EXPECT_EQ(ticks, (std::vector<double>{0.0})); // the first tick comes at once
 
     queue.advance(2.5);
-    EXPECT_EQ(ticks, (std::vector<double> {0.0, 1.0, 2.0}));
+    EXPECT_EQ(ticks, (std::vector<double>{0.0, 1.0, 2.0}));
 
     timer->cancel();
     queue.advance(5);

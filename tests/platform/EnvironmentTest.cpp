@@ -22,19 +22,19 @@ TEST(PreferredLanguages, FollowLanguageThenTheLocaleVariables)
         };
 
     set(nullptr, nullptr, nullptr, "zh_CN.UTF-8");
-    EXPECT_EQ(Platform::preferredLanguages(), Strings {"zh-CN"});
+    EXPECT_EQ(Platform::preferredLanguages(), Strings{"zh-CN"});
 
     set("zh_TW:en_GB:zh_TW", nullptr, "de_DE@euro", "fr_FR.UTF-8");
-    EXPECT_EQ(Platform::preferredLanguages(), (Strings {"zh-TW", "en-GB", "de-DE"}));
+    EXPECT_EQ(Platform::preferredLanguages(), (Strings{"zh-TW", "en-GB", "de-DE"}));
 
     set("", "ja_JP.eucJP", "de_DE", "fr_FR");
-    EXPECT_EQ(Platform::preferredLanguages(), Strings {"ja-JP"});
+    EXPECT_EQ(Platform::preferredLanguages(), Strings{"ja-JP"});
 
     set(nullptr, "", "", "C.UTF-8");
-    EXPECT_EQ(Platform::preferredLanguages(), Strings {"en"});
+    EXPECT_EQ(Platform::preferredLanguages(), Strings{"en"});
 
     set("POSIX", nullptr, nullptr, nullptr);
-    EXPECT_EQ(Platform::preferredLanguages(), Strings {"en"});
+    EXPECT_EQ(Platform::preferredLanguages(), Strings{"en"});
 
     EXPECT_EQ(Platform::languageTag("pt_BR.ISO-8859-1@latin"), "pt-BR");
     EXPECT_EQ(Platform::languageTag("en"), "en");

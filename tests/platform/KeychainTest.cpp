@@ -32,7 +32,7 @@ std::string runInSession(const std::string &script,
                          const std::vector<ChildProcess::Variable> &environment = {},
                          const std::vector<std::string> &busOptions = {})
 {
-    std::vector<std::string> arguments {"dbus-run-session"};
+    std::vector<std::string> arguments{"dbus-run-session"};
     arguments.insert(arguments.end(), busOptions.begin(), busOptions.end());
     arguments.insert(arguments.end(), {"--", "sh", "-c", script, testChildProgram()});
     ChildProcess session(arguments, environment);
@@ -142,7 +142,7 @@ TEST(Keychain, LockedOrMissingKeyringOnADisplayNeverPrompts)
     TemporaryHome home;
     Display display;
     ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-    const std::vector<ChildProcess::Variable> onDisplay {{"DISPLAY", display.name()}};
+    const std::vector<ChildProcess::Variable> onDisplay{{"DISPLAY", display.name()}};
 
     // No keyring at all: the service starts on demand, and storing would ask to create one.
     EXPECT_EQ(runInSession("\"$0\" keychain-add a b; \"$0\" keychain-find a; "

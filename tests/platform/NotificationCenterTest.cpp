@@ -29,7 +29,7 @@ TEST(NotificationCenter, DeliversByNameWithTheObject)
     center.post("A", std::string("text"));
     center.post("B"); // posted on the main queue's thread: delivered at once
     center.post("C", std::string("nobody listens"));
-    EXPECT_EQ(received, (std::vector<std::string> {"A:text", "B:none"}));
+    EXPECT_EQ(received, (std::vector<std::string>{"A:text", "B:none"}));
 }
 
 TEST(NotificationCenter, MainQueueDeliveryFromAnotherThreadWaitsForTheQueue)
@@ -77,7 +77,7 @@ TEST(NotificationCenter, RemovingAnObserverRemovesAllItsRegistrationsOnly)
     center.post("A");
     center.post("B");
     queue->runUntilIdle();
-    EXPECT_EQ(received, (std::vector<std::string> {"staying:A"}));
+    EXPECT_EQ(received, (std::vector<std::string>{"staying:A"}));
 }
 
 TEST(NotificationCenter, AnObserverRemovedDuringDeliveryGetsNoMore)

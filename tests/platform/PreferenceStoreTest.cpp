@@ -57,7 +57,7 @@ protected:
 
 TEST_F(PreferenceStoreTest, TypedValuesSurviveTheFile)
 {
-    const Platform::Data bytes {0x00, 0xff, 0x10, 'x'};
+    const Platform::Data bytes{0x00, 0xff, 0x10, 'x'};
     {
         PreferenceStore store(file);
         EXPECT_TRUE(store.setValue("text", "香港 01"));
@@ -113,7 +113,7 @@ TEST_F(PreferenceStoreTest, FileIsPrivateAndReplacedWholesale)
     struct stat after;
     ::stat(file.c_str(), &after);
     EXPECT_NE(before.st_ino, after.st_ino) << "rewritten in place instead of replaced";
-    EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::filesystem::path> {"preferences.json"});
+    EXPECT_EQ(filesIn(file.parent_path()), std::vector<std::filesystem::path>{"preferences.json"});
 }
 
 TEST_F(PreferenceStoreTest, CorruptFileIsKeptAsideAndTheStoreStartsEmpty)

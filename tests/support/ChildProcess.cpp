@@ -96,7 +96,7 @@ bool ChildProcess::fill(std::chrono::steady_clock::time_point deadline)
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0)
         return false;
-    pollfd descriptor {m_stdout, POLLIN, 0};
+    pollfd descriptor{m_stdout, POLLIN, 0};
     const int ready = ::poll(&descriptor, 1, int(left.count()));
     if (ready < 0 && errno == EINTR)
         return true;

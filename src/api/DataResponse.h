@@ -1,0 +1,39 @@
+#pragma once
+
+#include "AFError.h"
+#include "URLRequest.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <variant>
+
+// A completed exchange: what was sent, what came back, and the parsed JSON or the failure.
+struct DataResponse
+{
+    using Clock = std::chrono::steady_clock;
+
+    struct Timeline
+    {
+        Clock::time_point requestStart;
+        std::optional<Clock::time_point> initialResponse; // first byte of the answer
+        Clock::time_point requestCompleted;
+        Clock::time_point serializationCompleted;
+    };
+
+    URLRequest request;
+    std::optional<HTTPURLResponse> response;
+    std::optional<std::string> data;
+    std::variant<nlohmann::json, ResponseError> result;
+    Timeline timeline;
+
+    bool isSuccess() const { return std::holds_alternative<nlohmann::json>(result); }
+    const nlohmann::json *value() const { return std::get_if<nlohmann::json>(&result); }
+    const ResponseError *error() const { return std::get_if<ResponseError>(&result); }
+
+    // Request, response, data size, result and timings, one per line, with every secret
+    // redacted: fit for a log.
+    std::string debugDescription() const;
+};

@@ -1,0 +1,358 @@
+#include "NetWorkTool.h"
+
+#include "ClientPlatform.h"
+#include "SessionManager.h"
+#include "UserDefaults.h"
+#include "UserDefaultsCacheKeys.h"
+#include "WvKeyChain.h"
+#include "api/Deployment.h"
+
+#include "platform/Bundle.h"
+#include "platform/DateFormat.h"
+#include "platform/Log.h"
+#include "platform/Workspace.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <sstream>
+
+namespace {
+
+constexpr const char logCategory[] = "NetWorkTool";
+
+std::string variableOr(const char *name, const char *fallback)
+{
+    const char *value = std::getenv(name);
+    return value && *value ? std::string(value) : std::string(fallback);
+}
+
+bool isBlank(const std::string &text)
+{
+    return text.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::string newUuid()
+{
+    std::random_device random;
+    std::uniform_int_distribution<unsigned> byte(0, 255);
+    unsigned char bytes[16];
+    for (auto &value : bytes)
+        value = static_cast<unsigned char>(byte(random));
+    bytes[6] = (bytes[6] & 0x0f) | 0x40; // version 4
+    bytes[8] = (bytes[8] & 0x3f) | 0x80; // RFC 4122 variant
+    char text[37];
+    std::snprintf(text,
+                  sizeof text,
+                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  bytes[0],
+                  bytes[1],
+                  bytes[2],
+                  bytes[3],
+                  bytes[4],
+                  bytes[5],
+                  bytes[6],
+                  bytes[7],
+                  bytes[8],
+                  bytes[9],
+                  bytes[10],
+                  bytes[11],
+                  bytes[12],
+                  bytes[13],
+                  bytes[14],
+                  bytes[15]);
+    return text;
+}
+
+} // namespace
+
+std::vector<std::string> KvApi::builtinBaseUrls()
+{
+    if (const char *replacement = std::getenv("ORVANE_API_BASE_URLS")) {
+        std::istringstream words(replacement);
+        std::vector<std::string> urls;
+        for (std::string url; words >> url;)
+            urls.push_back(url);
+        if (urls.size() == 3)
+            return urls;
+    }
+    return {Deployment::apiBaseUrls[0], Deployment::apiBaseUrls[1], Deployment::apiBaseUrls[2]};
+}
+
+std::string KvApi::tunnelHostUrl()
+{
+    return variableOr("ORVANE_TUNNEL_HOST_URL", Deployment::tunnelHostUrl);
+}
+
+std::string KvApi::paymentOrigin()
+{
+    return variableOr("ORVANE_PAYMENT_ORIGIN", Deployment::paymentOrigin);
+}
+
+std::string KvApi::officialSiteOrigin()
+{
+    return variableOr("ORVANE_OFFICIAL_SITE_ORIGIN", Deployment::officialSiteOrigin);
+}
+
+std::string KvApi::serviceChatUrl()
+{
+    return variableOr("ORVANE_SERVICE_CHAT_URL", Deployment::serviceChatUrl);
+}
+
+std::string KvApi::paymentPageUrl(const std::optional<std::string> &token, std::int64_t milliseconds)
+{
+    const std::string page = paymentOrigin() + "/webpay/#/";
+    if (!token)
+        return page;
+    return page + "?token=" + URLEncoding::percentEncoded(*token)
+           + "&time=" + std::to_string(milliseconds);
+}
+
+KvNetWorkError::KvNetWorkError(Kind kind, std::string text)
+    : m_kind(kind)
+    , m_text(std::move(text))
+{ }
+
+KvNetWorkError KvNetWorkError::msg(std::string text)
+{
+    return KvNetWorkError(Kind::msg, std::move(text));
+}
+
+KvNetWorkError KvNetWorkError::invalidHost()
+{
+    return KvNetWorkError(Kind::invalidHost, {});
+}
+
+KvNetWorkError KvNetWorkError::dataAnalysis()
+{
+    return KvNetWorkError(Kind::dataAnalysis, {});
+}
+
+std::string KvNetWorkError::localizedDescription() const
+{
+    switch (m_kind) {
+    case Kind::msg:
+        return m_text;
+    case Kind::invalidHost:
+        return "无效的根域名";
+    case Kind::dataAnalysis:
+        return "数据解析失败";
+    }
+    return {};
+}
+
+bool KvNetWorkError::isSessionExpired() const
+{
+    return m_kind == Kind::msg && m_text.starts_with("[40101]");
+}
+
+std::optional<std::string> NetWorkTool::buildRequest(const std::string &path,
+                                                     HTTPMethod method,
+                                                     const std::optional<Parameters> &parameters,
+                                                     BaseUrlPolicy policy,
+                                                     SuccessHandler success,
+                                                     FailureHandler failure)
+{
+    auto base = pickBaseUrl(policy);
+    if (!base)
+        return std::nullopt;
+    const auto headers = requestHeaders(UserDefaults::standard().string(
+                                            UserDefaultsCacheKeys::apiToken),
+                                        Platform::Bundle::main().shortVersion());
+    auto request = SessionManager::defaultManager().request(composeUrl(*base, path),
+                                                            method,
+                                                            parameters,
+                                                            JSONEncoding::defaultEncoding(),
+                                                            headers);
+    request->responseJSON({.allowFragments = true},
+                          [success = std::move(success),
+                           failure = std::move(failure)](const DataResponse &response) {
+                              handleResponse(response, failure, KvApi::successCode, success);
+                          });
+    return base;
+}
+
+std::optional<std::string> NetWorkTool::pickBaseUrl(BaseUrlPolicy policy)
+{
+    UserDefaults defaults = UserDefaults::standard();
+    if (auto pinned = defaults.string(UserDefaultsCacheKeys::lastOkHost);
+        pinned && !isBlank(*pinned))
+        return pinned;
+    if (policy.kind() == BaseUrlPolicy::Kind::lastBaseOnly || !policy.counter())
+        return std::nullopt;
+
+    int &counter = *policy.counter();
+    const auto candidates = policy.kind() == BaseUrlPolicy::Kind::builtinRotation
+                                ? KvApi::builtinBaseUrls()
+                                : baseUrlList();
+    if (counter >= 0 && std::size_t(counter) < candidates.size())
+        return candidates[std::size_t(counter)];
+    // Every base has been tried: start from the top next time.
+    defaults.remove(UserDefaultsCacheKeys::lastOkHost);
+    counter = 0;
+    return std::nullopt;
+}
+
+std::vector<std::string> NetWorkTool::baseUrlList()
+{
+    std::vector<std::string> stored;
+    if (const auto list = UserDefaults::standard().list(UserDefaultsCacheKeys::backupUrls)) {
+        for (const auto &element : *list) {
+            if (!element.is_string()) {
+                stored.clear();
+                break;
+            }
+            if (!isBlank(element.get<std::string>()))
+                stored.push_back(element.get<std::string>());
+        }
+    }
+    if (stored.empty())
+        return KvApi::builtinBaseUrls();
+    for (const auto &builtin : KvApi::builtinBaseUrls()) {
+        if (std::find(stored.begin(), stored.end(), builtin) == stored.end())
+            stored.push_back(builtin);
+    }
+    return stored;
+}
+
+std::string NetWorkTool::composeUrl(const std::string &base, const std::string &path)
+{
+    return (base.starts_with("http") ? base : "http://" + base) + path;
+}
+
+HTTPHeaders NetWorkTool::requestHeaders(const std::optional<std::string> &token,
+                                        const std::optional<std::string> &shortVersion)
+{
+    HTTPHeaders headers;
+    if (token) {
+        headers["token"] = *token;
+        headers["authorization"] = *token;
+    }
+    if (shortVersion) {
+        std::string version = *shortVersion;
+        std::erase(version, '.');
+        headers["version"] = version;
+    }
+    return headers;
+}
+
+void NetWorkTool::handleResponse(const DataResponse &response,
+                                 const FailureHandler &failure,
+                                 int successCode,
+                                 const SuccessHandler &success)
+{
+    Platform::Log::print(response.debugDescription());
+    const auto fail = [&failure](const KvNetWorkError &error) {
+        if (failure)
+            failure(error);
+    };
+
+    if (const ResponseError *error = response.error()) {
+        // A base that cannot be reached at all, or is no URL, is one to move on from.
+        const auto *transport = std::get_if<URLError>(error);
+        const auto *layer = std::get_if<AFError>(error);
+        if ((transport && !transport->responseArrived())
+            || (layer && layer->kind() == AFError::Kind::invalidURL))
+            fail(KvNetWorkError::invalidHost());
+        else
+            fail(KvNetWorkError::msg(localizedDescription(*error)));
+        return;
+    }
+
+    const nlohmann::json &envelope = *response.value();
+    if (!envelope.is_object()) {
+        fail(KvNetWorkError::dataAnalysis());
+        return;
+    }
+    const auto code = envelope.find("code");
+    const bool integerCode = code != envelope.end() && code->is_number_integer();
+    if (integerCode && *code == successCode) {
+        if (success) {
+            const auto data = envelope.find("data");
+            success(data == envelope.end() ? nlohmann::json("") : *data);
+        }
+        return;
+    }
+    const auto message = envelope.find("msg");
+    const std::string text = message != envelope.end() && message->is_string()
+                                 ? message->get<std::string>()
+                                 : std::string();
+    fail(KvNetWorkError::msg(text));
+    if (integerCode && *code == KvApi::sessionExpiredCode) {
+        clearSession();
+        fail(KvNetWorkError::msg("[40101]" + text));
+    }
+}
+
+std::string NetWorkTool::deviceId()
+{
+    UserDefaults defaults = UserDefaults::standard();
+    if (auto stored = defaults.string(UserDefaultsCacheKeys::deviceId); stored && !stored->empty())
+        return *stored;
+    if (auto kept = WvKeyChain::loadString(UserDefaultsCacheKeys::deviceId))
+        return *kept;
+    const std::string identifier = std::string(ClientPlatform::name) + "-" + newUuid();
+    defaults.set(UserDefaultsCacheKeys::deviceId, identifier);
+    WvKeyChain::saveString(UserDefaultsCacheKeys::deviceId, identifier);
+    return identifier;
+}
+
+void NetWorkTool::clearSession()
+{
+    UserDefaults defaults = UserDefaults::standard();
+    for (const char *key : {UserDefaultsCacheKeys::userInfo,
+                            UserDefaultsCacheKeys::userAccount,
+                            UserDefaultsCacheKeys::apiToken,
+                            UserDefaultsCacheKeys::subscribeUuid,
+                            UserDefaultsCacheKeys::subscribeEnd,
+                            UserDefaultsCacheKeys::subNodes,
+                            UserDefaultsCacheKeys::serverId,
+                            UserDefaultsCacheKeys::lastAmount})
+        defaults.remove(key);
+}
+
+void NetWorkTool::openInBrowser(const std::string &url)
+{
+    if (!isHttpURL(url)) {
+        Platform::Log::system(Platform::LogLevel::Error,
+                              logCategory,
+                              "not opening a page that is no http or https URL");
+        return;
+    }
+    Platform::Workspace::openURL(url, [](bool opened) {
+        if (opened)
+            Platform::Log::system(Platform::LogLevel::Default,
+                                  logCategory,
+                                  "default browser was successfully opened");
+    });
+}
+
+std::string NetWorkTool::convertDateString(const std::string &serverTime, const std::string &pattern)
+{
+    auto date = Platform::DateFormat::parseInternetDateTime(serverTime, true);
+    if (!date)
+        date = Platform::DateFormat::parseInternetDateTime(serverTime, false);
+    if (!date)
+        date = Platform::DateFormat::parse(serverTime, "yyyy-MM-dd'T'HH:mm:ssXXXXX");
+    return date ? formatDate(*date, pattern) : std::string();
+}
+
+std::string NetWorkTool::formatDate(std::chrono::system_clock::time_point date,
+                                    const std::string &pattern)
+{
+    return Platform::DateFormat::format(date, pattern);
+}
+
+std::optional<int> NetWorkTool::daysBetween(const std::string &from, const std::string &to)
+{
+    const auto first = Platform::DateFormat::dayNumber(from);
+    const auto second = Platform::DateFormat::dayNumber(to);
+    if (!first || !second)
+        return std::nullopt;
+    return int(*second - *first);
+}
+
+std::optional<int> NetWorkTool::daysFromToday(const std::string &date)
+{
+    return daysBetween(formatDate(std::chrono::system_clock::now(), "yyyy-MM-dd"), date);
+}

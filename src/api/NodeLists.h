@@ -1,0 +1,28 @@
+#pragma once
+
+#include "NetWorkTool.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The service's two node lists, asked only of the base URL that last answered. Each answer of the
+// expected shape is stored when it is not empty; the handler then runs on the main queue with the
+// list, or with the error, or with neither when the answer had another shape. The handler does
+// not run when nothing was sent (no base URL yet, or no service id), nor once owner has gone.
+class NodeLists
+{
+public:
+    using Names = std::vector<std::string>;
+    using Handler = std::function<void(const std::optional<Names> &names,
+                                       const std::optional<KvNetWorkError> &error)>;
+
+    // All node names: a list of texts, kept under "key.qaro.all.nodes".
+    static bool loadNodeNames(std::weak_ptr<int> owner, Handler handler);
+
+    // The display names ("remarks") of the subscription's nodes, for the stored service id, kept
+    // under "key.qaro.sub.nodes".
+    static bool loadSubscribeNodeList(std::weak_ptr<int> owner, Handler handler);
+};

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "NetWorkTool.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+// One logical call of the service, with the continuations every screen wraps around
+// buildRequest: the base that answers is pinned, an unreachable base is dropped for the next one
+// (a failed pinned base first, without moving the counter), and the caller hears exactly one
+// outcome, on the main queue. An expired sign-in, which handleResponse reports twice, reaches the
+// caller once, as its "[40101]" report.
+class ServiceRequest
+{
+public:
+    struct Outcome
+    {
+        enum class Kind {
+            succeeded, // data holds the envelope's "data"
+            exhausted, // every base of the policy was tried; nothing was sent this time
+            failed,    // error holds why (never invalidHost for the rotating policies)
+        };
+
+        Kind kind = Kind::exhausted;
+        nlohmann::json data;
+        std::optional<KvNetWorkError> error;
+    };
+
+    using Completion = std::function<void(const Outcome &outcome)>;
+    // Hears every failure as it comes, before the request moves on, with the base it used.
+    using FailureObserver = std::function<void(const KvNetWorkError &error, const std::string &base)>;
+
+    struct Call
+    {
+        std::string path;
+        HTTPMethod method = HTTPMethod::get;
+        std::optional<Parameters> parameters;
+        BaseUrlPolicy::Kind policy = BaseUrlPolicy::Kind::lastBaseOnly;
+    };
+
+    // counter is the screen's failover counter (lastBaseOnly reads none) and stands for the
+    // screen's life: once it has gone, nothing more is sent or reported. Returns whether a
+    // request was sent.
+    static bool send(Call call,
+                     std::weak_ptr<int> counter,
+                     Completion completion,
+                     FailureObserver observer = {});
+};

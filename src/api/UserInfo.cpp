@@ -1,0 +1,53 @@
+#include "UserInfo.h"
+
+#include "UserDefaults.h"
+#include "UserDefaultsCacheKeys.h"
+
+namespace {
+
+bool isInteger(const nlohmann::json &value)
+{
+    return value.is_number_integer();
+}
+
+bool isText(const nlohmann::json &value)
+{
+    return value.is_string();
+}
+
+} // namespace
+
+Platform::PropertyValue UserInfo::fromServerUser(const nlohmann::json &user, Source source)
+{
+    using Check = bool (*)(const nlohmann::json &);
+    const std::pair<const char *, Check> members[] = {
+        {"id", isInteger},
+        {"user_name", isText},
+        {"avatar", isText},
+        {"invitation_code", source == Source::signInReply ? isText : isInteger},
+        {"member_expiry_at", isText},
+        {"member_level", isInteger},
+    };
+    Platform::PropertyValue record = Platform::PropertyValue::object();
+    if (!user.is_object())
+        return record;
+    for (const auto &[name, hasType] : members) {
+        const auto member = user.find(name);
+        if (member != user.end() && hasType(*member))
+            record[name] = *member;
+    }
+    return record;
+}
+
+void UserInfo::store(const Platform::PropertyValue &record)
+{
+    UserDefaults defaults = UserDefaults::standard();
+    if (const auto name = record.find("user_name"); name != record.end())
+        defaults.set(UserDefaultsCacheKeys::userAccount, *name);
+    defaults.set(UserDefaultsCacheKeys::userInfo, record);
+}
+
+std::optional<Platform::PropertyValue> UserInfo::stored()
+{
+    return UserDefaults::standard().dictionary(UserDefaultsCacheKeys::userInfo);
+}

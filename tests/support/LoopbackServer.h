@@ -1,0 +1,50 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// An HTTP server of the test's own on 127.0.0.1 and an ephemeral port. Register handlers on
+// server(), then start(); it stops at destruction.
+class LoopbackServer
+{
+public:
+    LoopbackServer();
+    ~LoopbackServer();
+
+    LoopbackServer(const LoopbackServer &) = delete;
+    LoopbackServer &operator=(const LoopbackServer &) = delete;
+
+    httplib::Server &server() { return m_server; }
+    void start();
+
+    int port() const { return m_port; }
+    std::string origin() const; // "http://127.0.0.1:PORT"
+
+private:
+    httplib::Server m_server;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// A server that accepts every connection and closes it without a word, counting them: to a
+// client, a base URL that cannot be reached. Each accepted connection appends name to log.
+class HangingUpServer
+{
+public:
+    HangingUpServer(std::string name, std::vector<std::string> &log, std::mutex &logMutex);
+    ~HangingUpServer();
+
+    std::string origin() const;
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+    std::thread m_thread;
+};
+
+// A loopback port nothing listens on: connecting is refused.
+int refusedPort();

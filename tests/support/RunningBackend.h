@@ -1,0 +1,37 @@
+#pragma once
+
+#include "DevBackend.h"
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+// The development backend, serving in this process on an ephemeral port with its data in the
+// given directory, and its /_dev/ calls for arranging state and reading what clients sent.
+class RunningBackend
+{
+public:
+    explicit RunningBackend(const std::filesystem::path &dataDirectory);
+
+    const std::string &origin() const { return m_origin; }
+
+    // A /_dev/ call; returns the envelope's "data".
+    nlohmann::json admin(const std::string &method,
+                         const std::string &path,
+                         const nlohmann::json &body = nullptr);
+
+    // The API requests received so far, oldest first; forgets them.
+    nlohmann::json takeRequests();
+
+    // Signs in over the API and returns the token.
+    std::string signIn(const std::string &account, const std::string &password);
+
+    std::string log() const { return m_log.str(); }
+
+private:
+    std::ostringstream m_log;
+    DevBackend m_backend;
+    std::string m_origin;
+};
