@@ -196,7 +196,7 @@ void ConsoleRequests::handleServiceList(const nlohmann::json &data,
         return;
     }
     QaroShared::shared().setValue(QaroShared::subUuidKey, uuid->get<std::string>());
-    Platform::Log::print("--saveSubUUID:" + LogRedaction::masked(uuid->get<std::string>()));
+    Platform::Log::print("--saveSubUUID:" + Platform::Log::masked(uuid->get<std::string>()));
     completion(true, "");
 }
 

@@ -19,7 +19,4 @@ nlohmann::json json(const nlohmann::json &value);
 // A body as it may be logged: redacted JSON, or only its size when it is not JSON.
 std::string body(std::string_view body);
 
-// The first and last four characters of a secret, enough to tell two apart.
-std::string masked(std::string_view secret);
-
 } // namespace LogRedaction

@@ -1,6 +1,7 @@
 #include "FileOperations.h"
 
 #include <cerrno>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,26 @@ std::error_code createDirectories(const std::filesystem::path &directory, mode_t
             return lastError();
     }
     return {};
+}
+
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path &file,
+                                               std::error_code &error)
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = file.string() + ".corrupt-" + stamp;
+    std::string aside = base;
+    for (int suffix = 1; ::access(aside.c_str(), F_OK) == 0; ++suffix)
+        aside = base + "-" + std::to_string(suffix);
+    if (::rename(file.c_str(), aside.c_str()) != 0) {
+        error = lastError();
+        return std::nullopt;
+    }
+    error.clear();
+    return aside;
 }
 
 } // namespace Platform

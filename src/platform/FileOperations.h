@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 
@@ -18,5 +19,10 @@ std::error_code writeFileAtomically(const std::filesystem::path &file,
 // Creates a directory and any missing parents with exactly the given mode (the umask does not
 // narrow it). Directories that exist already keep their mode.
 std::error_code createDirectories(const std::filesystem::path &directory, mode_t mode);
+
+// Renames a damaged file to "<name>.corrupt-<local time>" (with a number added when that name is
+// taken) so that a fresh one can take its place without destroying it. Returns the new name.
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path &file,
+                                               std::error_code &error);
 
 } // namespace Platform

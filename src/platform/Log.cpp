@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include <syslog.h>
 
@@ -66,6 +67,22 @@ void system(LogLevel level, std::string_view category, std::string_view message)
 void installSink(LogSink *sink)
 {
     installedSink.store(sink);
+}
+
+std::string masked(std::string_view secret)
+{
+    constexpr std::size_t shown = 4;
+    constexpr std::size_t shortestShown = 12;
+    // Where each UTF-8 character starts, so that masking never splits one.
+    std::vector<std::size_t> starts;
+    for (std::size_t i = 0; i < secret.size(); ++i) {
+        if ((static_cast<unsigned char>(secret[i]) & 0xc0) != 0x80)
+            starts.push_back(i);
+    }
+    if (starts.size() < shortestShown)
+        return "****";
+    return std::string(secret.substr(0, starts[shown])) + "****"
+           + std::string(secret.substr(starts[starts.size() - shown]));
 }
 
 } // namespace Log

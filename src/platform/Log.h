@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace Platform {
@@ -28,6 +29,10 @@ void system(LogLevel level, std::string_view category, std::string_view message)
 
 // Replaces the sink for the whole process; nullptr restores the default one.
 void installSink(LogSink *sink);
+
+// A secret as it may appear in a log: its first and last four characters around "****", or
+// "****" alone when it is shorter than twelve characters. Counts characters, not bytes.
+std::string masked(std::string_view secret);
 
 } // namespace Log
 

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -36,16 +35,6 @@ std::filesystem::path domainFile(const std::string &domain)
     if (auto directory = XdgDirectories::configHome())
         return *directory / domain / preferencesFileName;
     return {}; // no home: the store lives in memory only
-}
-
-std::string timestamp()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
 }
 
 } // namespace
@@ -156,20 +145,17 @@ void PreferenceStore::reloadIfChanged()
 
 void PreferenceStore::moveAside() const
 {
-    const std::string base = m_file.string() + ".corrupt-" + timestamp();
-    std::string aside = base;
-    for (int suffix = 1; ::access(aside.c_str(), F_OK) == 0; ++suffix)
-        aside = base + "-" + std::to_string(suffix);
-    if (::rename(m_file.c_str(), aside.c_str()) != 0) {
+    std::error_code error;
+    if (const auto aside = Platform::moveAside(m_file, error)) {
         Log::system(LogLevel::Error,
                     logCategory,
-                    m_file.string()
-                        + " does not parse and cannot be moved aside: " + std::strerror(errno));
+                    m_file.string() + " does not parse; kept as " + aside->string()
+                        + ", starting empty");
         return;
     }
     Log::system(LogLevel::Error,
                 logCategory,
-                m_file.string() + " does not parse; kept as " + aside + ", starting empty");
+                m_file.string() + " does not parse and cannot be moved aside: " + error.message());
 }
 
 bool PreferenceStore::save()

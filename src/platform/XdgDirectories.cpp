@@ -5,6 +5,7 @@
 #include <vector>
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace Platform::XdgDirectories {
@@ -57,6 +58,26 @@ std::optional<std::filesystem::path> configHome()
 std::optional<std::filesystem::path> dataHome()
 {
     return baseDirectory("XDG_DATA_HOME", ".local/share");
+}
+
+std::optional<std::filesystem::path> runtimeDirectory()
+{
+    if (auto path = absoluteVariable("XDG_RUNTIME_DIR"))
+        return path;
+    std::string name = std::to_string(::getuid());
+    std::vector<char> buffer(16384);
+    passwd entry;
+    passwd *result = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result
+        && result->pw_name && *result->pw_name)
+        name = result->pw_name;
+    const std::filesystem::path directory = "/tmp/orvanevpn-" + name;
+    ::mkdir(directory.c_str(), 0700);
+    struct stat status;
+    if (::lstat(directory.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)
+        || status.st_uid != ::getuid() || (status.st_mode & 077) != 0)
+        return std::nullopt;
+    return directory;
 }
 
 } // namespace Platform::XdgDirectories

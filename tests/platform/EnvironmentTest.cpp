@@ -3,6 +3,9 @@
 
 #include "TemporaryHome.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using Strings = std::vector<std::string>;
@@ -50,4 +53,25 @@ TEST(XdgDirectories, UseTheVariablesOnlyWhenAbsolute)
     home.setVariable("XDG_DATA_HOME", std::nullopt);
     EXPECT_EQ(Platform::XdgDirectories::configHome(), home.root() / ".config");
     EXPECT_EQ(Platform::XdgDirectories::dataHome(), home.root() / ".local/share");
+}
+
+TEST(XdgDirectories, WithoutARuntimeDirectoryAPrivateOneIsMadeUnderTmp)
+{
+    TemporaryHome home;
+    EXPECT_EQ(Platform::XdgDirectories::runtimeDirectory(), home.runtimeDirectory());
+
+    home.setVariable("XDG_RUNTIME_DIR", std::nullopt);
+    const auto directory = Platform::XdgDirectories::runtimeDirectory();
+    ASSERT_TRUE(directory);
+    EXPECT_TRUE(directory->string().starts_with("/tmp/orvanevpn-")) << *directory;
+    struct stat status;
+    ASSERT_EQ(::lstat(directory->c_str(), &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    EXPECT_EQ(status.st_uid, ::getuid());
+
+    // Opened up by someone, it is no longer trusted.
+    ::chmod(directory->c_str(), 0755);
+    EXPECT_FALSE(Platform::XdgDirectories::runtimeDirectory());
+    ::chmod(directory->c_str(), 0700);
 }

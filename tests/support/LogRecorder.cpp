@@ -31,6 +31,16 @@ std::vector<std::string> LogRecorder::systemMessages() const
     return messages;
 }
 
+bool LogRecorder::hasSystemMessage(const std::string &message) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto &line : m_systemLines) {
+        if (line.message == message)
+            return true;
+    }
+    return false;
+}
+
 void LogRecorder::standardOutput(std::string_view line)
 {
     std::lock_guard lock(m_mutex);

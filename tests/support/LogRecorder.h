@@ -23,6 +23,7 @@ public:
     std::vector<std::string> printed() const;
     std::vector<SystemLine> systemLines() const;
     std::vector<std::string> systemMessages() const;
+    bool hasSystemMessage(const std::string &message) const;
 
     void standardOutput(std::string_view line) override;
     void systemLog(Platform::LogLevel level,

@@ -1,0 +1,183 @@
+#include "platform/SystemVPNService.h"
+#include "platform/NotificationCenter.h"
+
+#include "InstalledManualQueue.h"
+#include "LogRecorder.h"
+#include "TemporaryHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using Platform::TunnelProviderManager;
+using Platform::VPNError;
+
+namespace {
+
+class SystemVPNServiceTest : public testing::Test
+{
+protected:
+    SystemVPNServiceTest()
+    {
+        Platform::NotificationCenter::defaultCenter().addObserver(
+            this,
+            Platform::NEVPNStatusDidChange,
+            Platform::NotificationCenter::Delivery::MainQueue,
+            [this](const Platform::Notification &note) {
+                const auto connection = std::any_cast<std::shared_ptr<Platform::VPNConnection>>(
+                    note.object);
+                posted.push_back(connection->status());
+            });
+    }
+    ~SystemVPNServiceTest() override
+    {
+        Platform::NotificationCenter::defaultCenter().removeObserver(this);
+    }
+
+    std::shared_ptr<TunnelProviderManager> configured(Platform::VPNService &target)
+    {
+        auto manager = target.makeManager();
+        Platform::VPNProtocol protocol;
+        protocol.providerBundleIdentifier = "com.qaromac.wv.sysne";
+        protocol.serverAddress = "127.0.0.1";
+        protocol.providerConfiguration = Platform::PropertyValue(
+            {{"bytes", Platform::PropertyValue::binary({1, 2})}});
+        manager->protocolConfiguration = protocol;
+        manager->localizedDescription = "QaroMac.WvSysTun";
+        manager->isEnabled = true;
+        return manager;
+    }
+
+    std::optional<VPNError> save(const std::shared_ptr<TunnelProviderManager> &manager)
+    {
+        std::optional<std::optional<VPNError>> result;
+        manager->saveToPreferences([&](const auto &error) { result = error; });
+        queue->runUntilIdle();
+        return result.value();
+    }
+
+    Platform::VPNService::Managers loadAll(Platform::VPNService &target)
+    {
+        Platform::VPNService::Managers result;
+        target.loadAllFromPreferences(
+            [&](const auto &managers, const auto &) { result = managers; });
+        queue->runUntilIdle();
+        return result;
+    }
+
+    TemporaryHome home;
+    InstalledManualQueue queue;
+    LogRecorder log;
+    Platform::SystemVPNService::Paths paths = *Platform::SystemVPNService::standardPaths();
+    std::shared_ptr<Platform::SystemVPNService> service
+        = std::make_shared<Platform::SystemVPNService>(paths);
+    std::vector<int> posted;
+};
+
+} // namespace
+
+TEST_F(SystemVPNServiceTest, SavedConfigurationsComeBackInTheirOrderInALaterRun)
+{
+    auto first = configured(*service);
+    auto second = configured(*service);
+    second->localizedDescription = "second";
+    second->isOnDemandEnabled = true;
+    EXPECT_FALSE(save(first));
+    EXPECT_FALSE(save(second));
+    EXPECT_FALSE(first->identifier().empty());
+    EXPECT_NE(first->identifier(), second->identifier());
+    first->isEnabled = false;
+    EXPECT_FALSE(save(first)); // saved again in its place
+
+    struct stat status;
+    ASSERT_EQ(::stat(paths.configurations.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    auto later = std::make_shared<Platform::SystemVPNService>(paths);
+    const auto managers = loadAll(*later);
+    ASSERT_EQ(managers.size(), 2u);
+    EXPECT_EQ(managers[0]->identifier(), first->identifier());
+    EXPECT_FALSE(managers[0]->isEnabled);
+    EXPECT_EQ(managers[1]->localizedDescription, "second");
+    EXPECT_TRUE(managers[1]->isOnDemandEnabled);
+    EXPECT_EQ(managers[1]->protocolConfiguration->providerConfiguration,
+              second->protocolConfiguration->providerConfiguration);
+    // Each loaded configuration reports its tunnel, down as nothing runs.
+    EXPECT_EQ(posted, (std::vector<int>{1, 1}));
+}
+
+TEST_F(SystemVPNServiceTest, UnsavedStaleAndDamagedConfigurationsAreErrors)
+{
+    auto manager = configured(*service);
+    std::optional<VPNError> error;
+    manager->loadFromPreferences([&](const auto &result) { error = result; });
+    queue->runUntilIdle();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, 1);
+    EXPECT_EQ(manager->connection()->startVPNTunnel({})->code, 1);
+
+    manager->protocolConfiguration.reset();
+    EXPECT_EQ(save(manager)->code, 1);
+
+    auto stale = std::make_shared<TunnelProviderManager>(service, "not-there");
+    stale->loadFromPreferences([&](const auto &result) { error = result; });
+    queue->runUntilIdle();
+    EXPECT_EQ(error->code, 4);
+
+    std::filesystem::create_directories(paths.configurations.parent_path());
+    std::ofstream(paths.configurations) << "{ damaged";
+    EXPECT_TRUE(loadAll(*service).empty());
+    EXPECT_FALSE(std::filesystem::exists(paths.configurations));
+    bool keptAside = false;
+    for (const auto &entry : std::filesystem::directory_iterator(paths.configurations.parent_path()))
+        keptAside = keptAside
+                    || entry.path().filename().string().starts_with(
+                        "vpn-configurations.json.corrupt-");
+    EXPECT_TRUE(keptAside);
+}
+
+TEST_F(SystemVPNServiceTest, AStartIsRefusedAtOnceWhenItCannotHappen)
+{
+    auto manager = configured(*service);
+    save(manager);
+    const auto connection = manager->connection();
+    EXPECT_EQ(connection, manager->connection()); // one connection per configuration
+
+    const auto missing = connection->startVPNTunnel({});
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->localizedDescription, "VPN配置无效。找不到已安装的隧道扩展。");
+
+    manager->isEnabled = false;
+    save(manager);
+    EXPECT_EQ(connection->startVPNTunnel({})->code, 2);
+    EXPECT_EQ(connection->status(), Platform::VPNStatus::disconnected);
+
+    auto session = std::dynamic_pointer_cast<Platform::TunnelProviderSession>(connection);
+    ASSERT_TRUE(session);
+    EXPECT_TRUE(session->sendProviderMessage("Hello", [](const auto &) {}));
+}
+
+TEST_F(SystemVPNServiceTest, AStaleSocketReadsAsDisconnected)
+{
+    auto manager = configured(*service);
+    save(manager);
+    // A socket file nobody listens on any more, as a crashed provider leaves behind.
+    std::filesystem::create_directories(paths.sockets);
+    const auto socketPath = paths.sockets / (manager->identifier() + ".sock");
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(fd);
+    ASSERT_TRUE(std::filesystem::exists(socketPath));
+
+    auto later = std::make_shared<Platform::SystemVPNService>(paths);
+    loadAll(*later);
+    EXPECT_EQ(posted, std::vector<int>{Platform::VPNStatus::disconnected});
+}
