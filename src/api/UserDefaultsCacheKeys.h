@@ -10,7 +10,7 @@ struct UserDefaultsCacheKeys
     static constexpr const char *backupUrls = "key.qaro.backup.urls";
     // string, session: the sign-in token, sent as the "token" and "authorization" headers
     static constexpr const char *apiToken = "key.qaro.api.token";
-    // string: "macOS-" + UUID; a copy lives in the keychain under the same account
+    // string: "Linux-" + UUID; a copy lives in the keychain under the same account
     static constexpr const char *deviceId = "key.qaro.device.id";
     // dictionary, session: the signed-in user's record; its presence means signed in
     static constexpr const char *userInfo = "key.qaro.user.info";

@@ -1,0 +1,505 @@
+#include "NodesInfoVC.h"
+
+#include "ConnectButton.h"
+#include "ConsoleHomeView.h"
+#include "ConsolePageContainer.h"
+#include "ConsoleTitleBar.h"
+#include "ToastWindowController.h"
+
+#include "api/NetWorkTool.h"
+#include "api/QaroShared.h"
+#include "api/UserInfo.h"
+#include "pages/LkPageView.h"
+#include "pages/RotatedPicture.h"
+#include "pages/WindowDrag.h"
+#include "platform/Dispatch.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "tunnel/VPNTunnelManager.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QRadioButton>
+#include <QToolButton>
+
+namespace {
+
+using Platform::VPNStatus::connected;
+using Platform::VPNStatus::connecting;
+using Platform::VPNStatus::disconnecting;
+using Platform::VPNStatus::invalid;
+
+constexpr const char automaticNode[] = "ZiDedadu";
+constexpr const char automaticNodeTitle[] = "自动适配最佳线路";
+// An account without a subscription is told so when it tries to connect, not on every return
+// to the home view.
+constexpr const char noSubscription[] = "未找到订阅服务，请前往订阅";
+
+std::string sharedText(const char *key)
+{
+    const auto value = QaroShared::shared().value(key);
+    return value && value->is_string() ? value->get<std::string>() : std::string();
+}
+
+QString nodeTitle(const std::string &name)
+{
+    return name.empty() || name == automaticNode ? QString::fromUtf8(automaticNodeTitle)
+                                                 : QString::fromStdString(name);
+}
+
+// Ends any text editing, as a click elsewhere in the window does.
+void endEditing()
+{
+    if (QWidget *focused = QApplication::focusWidget())
+        focused->clearFocus();
+}
+
+} // namespace
+
+void stopTunnelIfActive(VPNTunnelManager &tunnel)
+{
+    const int status = tunnel.vpnStatus();
+    if (status == connecting || status == connected)
+        tunnel.stopVPN();
+}
+
+NodesInfoVC::NodesInfoVC(VPNTunnelManager &tunnel, QWidget *parent)
+    : QWidget(parent)
+    , m_tunnel(tunnel)
+{
+    setFixedSize(viewWidth, viewHeight);
+    setAttribute(Qt::WA_StyledBackground);
+    setStyleSheet(QStringLiteral("NodesInfoVC { background-color: white; }"));
+    viewDidLoad();
+}
+
+NodesInfoVC::~NodesInfoVC()
+{
+    Platform::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void NodesInfoVC::viewDidLoad()
+{
+    const TapHandler tap = [this](int tag) {
+        onTapButtonWithSender(tag);
+    };
+    m_mainWorkView = new ConsoleHomeView(tap, m_tunnel, this);
+    m_mainWorkView->setGeometry(rect());
+    m_mainWorkView->build();
+
+    m_otherWorkView = new ConsolePageContainer(tap, this);
+    m_otherWorkView->setGeometry(rect());
+    m_otherWorkView->build();
+    m_otherWorkView->hide();
+
+    m_titleBar = new ConsoleTitleBar(tap, this);
+    m_titleBar->build();
+
+    m_mainWorkView->nodeRemarkLabel()->setText(nodeTitle(sharedText(QaroShared::nodeNameKey)));
+    showIdleView();
+    refreshModeSelection();
+    refreshAccountInfo(false);
+
+    auto &center = Platform::NotificationCenter::defaultCenter();
+    center.addObserver(this,
+                       NOTIFY_VPNActivation_Failed,
+                       Platform::NotificationCenter::Delivery::MainQueue,
+                       [this](const Platform::Notification &notification) {
+                           const auto *text = std::any_cast<std::string>(&notification.object);
+                           if (!text)
+                               return;
+                           showToast(*text);
+                           if (m_lastVpnStatus != connected)
+                               showIdleView();
+                       });
+    center.addObserver(this,
+                       NOTIFY_UPDATE_RUNNING_MODE_MENU,
+                       Platform::NotificationCenter::Delivery::MainQueue,
+                       [this](const Platform::Notification &) { refreshModeSelection(); });
+}
+
+void NodesInfoVC::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    viewWillAppear();
+    viewDidAppear();
+}
+
+void NodesInfoVC::viewWillAppear()
+{
+    if (m_isLoadedView)
+        return;
+    m_tunnel.sendMessageToProvider("Hello");
+    loadPublicSetting();
+}
+
+void NodesInfoVC::viewDidAppear()
+{
+    if (m_isLoadedView)
+        return;
+    loadUserThenService(false);
+    m_isLoadedView = true;
+}
+
+void NodesInfoVC::returnHome()
+{
+    refreshAccountInfo(false);
+    loadUserThenService(true);
+}
+
+void NodesInfoVC::loadUserThenService(bool thenNodeNames)
+{
+    QPointer<NodesInfoVC> self(this);
+    loadUserInfo([self, thenNodeNames](const std::optional<KvNetWorkError> &) {
+        if (!self)
+            return;
+        self->refreshAccountInfo(false);
+        self->loadServiceInfo([self, thenNodeNames](bool ok, const std::string &message) {
+            if (!self)
+                return;
+            if (ok)
+                self->loadSubscribeNodeList();
+            else if (!message.empty() && message != noSubscription)
+                self->showToast(message);
+            if (thenNodeNames)
+                self->loadNodeNames();
+        });
+    });
+}
+
+void NodesInfoVC::mousePressEvent(QMouseEvent *event)
+{
+    endEditing();
+    if (!WindowDrag::begin(this, event))
+        QWidget::mousePressEvent(event);
+}
+
+QWidget *NodesInfoVC::controlWithTag(int tag) const
+{
+    for (QWidget *view : {static_cast<QWidget *>(m_titleBar),
+                          static_cast<QWidget *>(m_mainWorkView),
+                          static_cast<QWidget *>(m_otherWorkView)}) {
+        if (QWidget *control = findTagged(view, tag))
+            return control;
+    }
+    return nullptr;
+}
+
+ConnectButton *NodesInfoVC::connectButton() const
+{
+    return m_mainWorkView->connectButton();
+}
+
+void NodesInfoVC::onTapButtonWithSender(int tag)
+{
+    endEditing();
+    switch (tag) {
+    case 1:
+        emit closeRequested();
+        return;
+    case 2:
+        emit minimiseRequested();
+        return;
+    case 3:
+        NetWorkTool::openInBrowser(KvApi::serviceChatUrl());
+        return;
+    case 168:
+    case 169:
+        showLoginPanel();
+        return;
+    case 170: {
+        QPointer<NodesInfoVC> self(this);
+        loadUserInfo([self](const std::optional<KvNetWorkError> &) {
+            if (self)
+                self->refreshAccountInfo(false);
+        });
+        return;
+    }
+    case 1000:
+        Platform::Log::print("VPNTunnelManager.shared.vpnStatus:"
+                             + std::to_string(m_tunnel.vpnStatus())
+                             + ",lastStatus:" + std::to_string(m_lastVpnStatus));
+        if (m_tunnel.vpnStatus() > Platform::VPNStatus::disconnected)
+            stopTunnelIfActive();
+        else
+            beginConnect();
+        return;
+    case 1001:
+        leaveHome(1);
+        return;
+    case 1002:
+        setMode("rule");
+        return;
+    case 1003:
+        setMode("global");
+        return;
+    case 1101:
+    case 1102:
+    case 1103:
+    case 1104:
+        leaveHome(tag - 1100);
+        return;
+    default:
+        if (tag >= 2000 && tag <= 2005)
+            showPage(tag - 2000);
+        return;
+    }
+}
+
+void NodesInfoVC::leaveHome(int pageIndex)
+{
+    m_mainWorkView->hide();
+    m_otherWorkView->show();
+    m_titleBar->raise();
+    showPage(pageIndex);
+}
+
+void NodesInfoVC::setMode(const char *mode)
+{
+    QaroShared::shared().setValue(QaroShared::tunModeKey, std::string(mode));
+    Platform::NotificationCenter::defaultCenter().post(NOTIFY_UPDATE_RUNNING_MODE_MENU);
+}
+
+void NodesInfoVC::refreshModeSelection()
+{
+    const auto stored = QaroShared::shared().value(QaroShared::tunModeKey);
+    const std::string mode = stored && stored->is_string() ? stored->get<std::string>() : "rule";
+    m_mainWorkView->modeButton(mode == "rule" ? 1002 : 1003)->setChecked(true);
+}
+
+void NodesInfoVC::stopTunnelIfActive()
+{
+    ::stopTunnelIfActive(m_tunnel);
+}
+
+void NodesInfoVC::showIdleView()
+{
+    m_preparingConnect = false;
+    m_mainWorkView->startProxyButton()->show();
+    connectButton()->changeConnectState(0);
+}
+
+void NodesInfoVC::showBusyView(int code)
+{
+    m_mainWorkView->startProxyButton()->hide();
+    connectButton()->changeConnectState(code);
+}
+
+void NodesInfoVC::beginConnect()
+{
+    refreshAccountInfo(false);
+    if (!UserInfo::stored()) {
+        showToast("请先登录再使用");
+        return;
+    }
+    showBusyView(9);
+    m_preparingConnect = true;
+    QPointer<NodesInfoVC> self(this);
+    loadServiceInfo([self](bool ok, const std::string &message) {
+        if (!self)
+            return;
+        if (!ok) {
+            if (!message.empty())
+                self->showToast(message);
+            self->showIdleView();
+            return;
+        }
+        self->m_tunnel.activateSystemExtension([self](bool submitted) {
+            Platform::mainQueue().async([self, submitted] {
+                if (self)
+                    self->activationRequested(submitted);
+            });
+        });
+    });
+}
+
+void NodesInfoVC::activationRequested(bool ok)
+{
+    if (ok)
+        return; // progress now arrives as status reports
+    showToast("！！！请求系统激活失败");
+    showIdleView();
+}
+
+void NodesInfoVC::onVpnStatusChange(int status)
+{
+    Platform::Log::print("onVpnStatusChange:" + std::to_string(status));
+    switch (status) {
+    case Platform::VPNStatus::invalid:
+    case Platform::VPNStatus::disconnected:
+        // A configuration made by this very connect reports itself down once it is loaded; that
+        // first report does not end the connect in progress.
+        if (status != m_lastVpnStatus && !(m_preparingConnect && m_lastVpnStatus == invalid))
+            showIdleView();
+        break;
+    case connecting:
+        m_preparingConnect = false;
+        m_mainWorkView->startProxyButton()->hide();
+        if (m_lastVpnStatus != connecting)
+            connectButton()->changeConnectState(1);
+        break;
+    case connected:
+        if (m_lastVpnStatus != connected) {
+            showBusyView(2);
+            m_tunnel.sendMessageToProvider("subuuid." + sharedText(QaroShared::subUuidKey));
+        }
+        break;
+    case disconnecting:
+        if (m_lastVpnStatus != disconnecting)
+            showBusyView(3);
+        break;
+    default:
+        Platform::Log::print("onVpnStatusChange.unknow:" + std::to_string(status));
+        break;
+    }
+    m_lastVpnStatus = status;
+}
+
+void NodesInfoVC::nodeSelected(const std::optional<std::string> &name,
+                               const std::optional<std::string> &message)
+{
+    if (name) {
+        m_mainWorkView->nodeRemarkLabel()->setText(nodeTitle(*name));
+        QaroShared::shared().setValue(QaroShared::nodeNameKey, *name);
+        if (m_lastVpnStatus == connected)
+            m_tunnel.sendMessageToProvider("switchNode." + *name);
+    }
+    if (message)
+        showToast(*message);
+}
+
+void NodesInfoVC::showToast(const std::string &message)
+{
+    if (m_toastWC)
+        m_toastWC->close();
+    m_toastWC = new ToastWindowController(this);
+    m_toastWC->setAttribute(Qt::WA_DeleteOnClose);
+    m_toastWC->setMessage(QString::fromStdString(message));
+    m_toastWC->showWindow();
+    m_toastWC->showHud();
+}
+
+void NodesInfoVC::showRemainingTraffic(const std::string &text)
+{
+    m_titleBar->mergeButton()->setText(QString::fromStdString(text));
+}
+
+void NodesInfoVC::refreshAccountInfo(bool stopTunnel)
+{
+    const auto record = UserInfo::stored();
+    if (record) {
+        if (const auto name = record->find("user_name"); name != record->end() && name->is_string())
+            m_titleBar->accountButton()->setText(QString::fromStdString(name->get<std::string>()));
+        if (const auto expiry = record->find("member_expiry_at");
+            expiry != record->end() && expiry->is_string()) {
+            const std::string converted = NetWorkTool::convertDateString(expiry->get<std::string>(),
+                                                                         "yyyy-MM-dd HH:mm:ss");
+            const auto days = NetWorkTool::daysFromToday(converted.substr(0, 10));
+            m_titleBar->expireButton()->setText(days ? QString::number(*days) + QStringLiteral("天")
+                                                     : QStringLiteral("---天"));
+        }
+        hideLoginTips();
+    } else {
+        showLoginTips();
+    }
+    const bool signedIn = record.has_value();
+    m_titleBar->accountBack()->setVisible(signedIn);
+    m_titleBar->mergeButton()->setVisible(signedIn);
+    m_titleBar->expireButton()->setVisible(signedIn);
+    m_titleBar->loginButton()->setVisible(!signedIn);
+    if (stopTunnel)
+        stopTunnelIfActive();
+}
+
+void NodesInfoVC::showLoginTips()
+{
+    m_titleBar->showLoginTips();
+}
+
+void NodesInfoVC::hideLoginTips()
+{
+    m_titleBar->hideLoginTips();
+}
+
+void NodesInfoVC::showLoginPanel()
+{
+    // The sign-in panel arrives with the pages.
+}
+
+void NodesInfoVC::loginPanelFinished(const std::string &result)
+{
+    refreshAccountInfo(false);
+    if (result == "Account")
+        showToast("登录成功！");
+    else if (result == "Register")
+        showToast("注册成功！将为您自动登录..");
+}
+
+void NodesInfoVC::showPage(int index)
+{
+    if (index > 0) {
+        moveToolbarMarker(index);
+        if (m_pageViewRoute)
+            m_pageViewRoute->hide();
+        if (m_pageViewUser)
+            m_pageViewUser->hide();
+    }
+    switch (index) {
+    case 0:
+        m_otherWorkView->hide();
+        m_mainWorkView->show();
+        returnHome();
+        return;
+    case 1:
+        m_otherWorkView->setBoldTitle(2001);
+        if (!m_pagerouteLoaded)
+            installRoutePage();
+        if (m_pageViewRoute)
+            m_pageViewRoute->show();
+        return;
+    case 4:
+        m_otherWorkView->setBoldTitle(2004);
+        m_pageuserLoaded = true;
+        loadUserInfo();
+        if (m_pageViewUser)
+            m_pageViewUser->show();
+        return;
+    default:
+        return;
+    }
+}
+
+void NodesInfoVC::moveToolbarMarker(int index)
+{
+    m_otherWorkView->moveMarker(index);
+}
+
+void NodesInfoVC::installRoutePage()
+{
+    m_pagerouteLoaded = true;
+}
+
+void NodesInfoVC::loadUserInfo(ConsoleRequests::UserInfoCompletion completion)
+{
+    m_requests.loadUserInfo(std::move(completion));
+}
+
+void NodesInfoVC::loadPublicSetting()
+{
+    m_requests.loadPublicSetting();
+}
+
+void NodesInfoVC::loadServiceInfo(ConsoleRequests::ServiceCompletion completion)
+{
+    m_requests.loadServiceInfo(std::move(completion));
+}
+
+void NodesInfoVC::loadSubscribeNodeList()
+{
+    m_requests.loadSubscribeNodeList();
+}
+
+void NodesInfoVC::loadNodeNames()
+{
+    m_requests.loadNodeNames();
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include "ToastWindowController.h"
+
+#include "api/ConsoleRequests.h"
+#include "pages/PageHost.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class CancelTapView;
+class ConnectButton;
+class ConsoleHomeView;
+class ConsolePageContainer;
+class ConsoleTitleBar;
+class LkPageView;
+class VPNTunnelManager;
+
+// Stops the tunnel when it is connecting or connected; otherwise does nothing.
+void stopTunnelIfActive(VPNTunnelManager &tunnel);
+
+// The console: the main window's only view. It owns the title bar, the home view with the start
+// control, and the page container; dispatches every control by its tag; runs the connect flow
+// with its checks; follows the tunnel's status; loads what it shows from the service; and hosts
+// the sign-in panel and the pages. Used on the main thread.
+class NodesInfoVC
+    : public QWidget
+    , public ConsoleRequests::Screen
+    , public PageHost
+{
+    Q_OBJECT
+
+public:
+    static constexpr int viewWidth = 920;
+    static constexpr int viewHeight = 580;
+
+    explicit NodesInfoVC(VPNTunnelManager &tunnel, QWidget *parent = nullptr);
+    ~NodesInfoVC() override;
+
+    // Every tagged control's action.
+    void onTapButtonWithSender(int tag);
+
+    void onVpnStatusChange(int status);
+    void beginConnect();
+    void nodeSelected(const std::optional<std::string> &name,
+                      const std::optional<std::string> &message);
+    void refreshModeSelection();
+    void showLoginPanel();
+    void loginPanelFinished(const std::string &result);
+
+    void showPage(int index);
+    void moveToolbarMarker(int index);
+    void installRoutePage();
+    void showLoginTips();
+    void hideLoginTips();
+
+    // The console's requests, which keep its failover counter requsetCount.
+    ConsoleRequests &requests() { return m_requests; }
+    void loadUserInfo(ConsoleRequests::UserInfoCompletion completion = {});
+    void loadPublicSetting();
+    void loadServiceInfo(ConsoleRequests::ServiceCompletion completion);
+    void loadSubscribeNodeList();
+    void loadNodeNames();
+
+    // ConsoleRequests::Screen and PageHost
+    void showToast(const std::string &message) override;
+    void showRemainingTraffic(const std::string &text) override;
+    void stopTunnelIfActive() override;
+    void refreshAccountInfo() override { refreshAccountInfo(false); }
+    void refreshAccountInfo(bool stopTunnel) override;
+
+    int lastVpnStatus() const { return m_lastVpnStatus; }
+    bool isLoadedView() const { return m_isLoadedView; }
+    bool pagerouteLoaded() const { return m_pagerouteLoaded; }
+    bool pageuserLoaded() const { return m_pageuserLoaded; }
+    ToastWindowController *toastWC() const { return m_toastWC; }
+    ConsoleTitleBar *titleBar() const { return m_titleBar; }
+    ConsoleHomeView *mainWorkView() const { return m_mainWorkView; }
+    ConsolePageContainer *otherWorkView() const { return m_otherWorkView; }
+    ConnectButton *connectButton() const;
+
+    // The control with a tag, anywhere in the console.
+    QWidget *controlWithTag(int tag) const;
+
+signals:
+    // The title bar's close and minimise buttons ask the window that hosts the console.
+    void closeRequested();
+    void minimiseRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    void viewDidLoad();
+    void viewWillAppear();
+    void viewDidAppear();
+    void returnHome();
+    // The user's record, then the service; on its success the subscription's nodes, and (on
+    // returning home) the node names in any case.
+    void loadUserThenService(bool thenNodeNames);
+    void setMode(const char *mode);
+    void activationRequested(bool ok);
+    void showIdleView();
+    void showBusyView(int code);
+    void leaveHome(int pageIndex);
+
+    VPNTunnelManager &m_tunnel;
+    ConsoleRequests m_requests{*this};
+    int m_lastVpnStatus = 0;
+    bool m_preparingConnect = false; // between the start press and the tunnel's first progress
+    bool m_pagerouteLoaded = false;
+    bool m_pageuserLoaded = false;
+    bool m_isLoadedView = false;
+    QPointer<ToastWindowController> m_toastWC;
+    ConsoleTitleBar *m_titleBar = nullptr;
+    ConsoleHomeView *m_mainWorkView = nullptr;
+    ConsolePageContainer *m_otherWorkView = nullptr;
+    LkPageView *m_pageViewRoute = nullptr;
+    LkPageView *m_pageViewUser = nullptr;
+};

@@ -1,0 +1,34 @@
+#include "TaggedButtons.h"
+
+#include "pages/ImageLibrary.h"
+
+QPushButton *makeTaggedButton(QWidget *parent,
+                              int tag,
+                              const TapHandler &handler,
+                              const QString &image,
+                              const QSize &imageSize)
+{
+    auto *button = new QPushButton(parent);
+    button->setFlat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    button->setProperty("tag", tag);
+    if (!image.isEmpty()) {
+        button->setIcon(ImageLibrary::icon(image, imageSize));
+        button->setIconSize(imageSize.isEmpty()
+                                ? ImageLibrary::pixmap(image).deviceIndependentSize().toSize()
+                                : imageSize);
+    }
+    QObject::connect(button, &QPushButton::clicked, button, [handler, tag] { handler(tag); });
+    return button;
+}
+
+QWidget *findTagged(QWidget *root, int tag)
+{
+    for (QWidget *child : root->findChildren<QWidget *>()) {
+        if (child->property("tag").isValid() && child->property("tag").toInt() == tag)
+            return child;
+    }
+    return nullptr;
+}

@@ -1,0 +1,110 @@
+#include "ConsoleFixture.h"
+
+#include "console/ConsolePageContainer.h"
+#include "console/ConsoleTitleBar.h"
+#include "pages/RotatedPicture.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+class DataLoadingTest : public ConsoleFixture
+{
+protected:
+    std::vector<std::string> pathsAsked()
+    {
+        std::vector<std::string> paths;
+        for (const auto &request : backend.takeRequests())
+            paths.push_back(request["path"]);
+        return paths;
+    }
+
+    bool asked(const std::vector<std::string> &paths, const char *path)
+    {
+        return std::find(paths.begin(), paths.end(), path) != paths.end();
+    }
+};
+
+} // namespace
+
+TEST_F(DataLoadingTest, FirstAppearanceWithoutATokenAsksOnlyForPublicThings)
+{
+    console().show();
+    EXPECT_TRUE(console().isLoadedView());
+    ASSERT_TRUE(pumpUntil(*queue, [&] {
+        return defaults.value(UserDefaultsCacheKeys::allNodes).has_value();
+    }));
+    EXPECT_EQ(pathsAsked(),
+              (std::vector<std::string>{KvApi::publicSettingPath, KvApi::nodeNamesPath}));
+
+    // Shown again, the console does not load again.
+    console().hide();
+    console().show();
+    queue->runUntil([] { return false; }, 0.1);
+    EXPECT_TRUE(pathsAsked().empty());
+    EXPECT_TRUE(console().titleBar()->loginButton()->isVisibleTo(&console()));
+}
+
+TEST_F(DataLoadingTest, FirstAppearanceWithATokenLoadsTheUserTheServiceAndTheNodes)
+{
+    defaults.set(UserDefaultsCacheKeys::apiToken, backend.signIn("demo@orvane.test", "demo123456"));
+    backend.takeRequests();
+    console().show();
+    ASSERT_TRUE(pumpUntil(*queue, [&] {
+        return defaults.value(UserDefaultsCacheKeys::subNodes).has_value()
+               && defaults.value(UserDefaultsCacheKeys::allNodes).has_value();
+    }));
+    const auto paths = pathsAsked();
+    EXPECT_EQ(paths.front(), KvApi::publicSettingPath);
+    for (const char *path : {KvApi::userInfoPath, KvApi::serviceListPath, KvApi::nodeNamesPath})
+        EXPECT_TRUE(asked(paths, path)) << path;
+    EXPECT_TRUE(std::any_of(paths.begin(), paths.end(), [](const std::string &path) {
+        return path.starts_with("/api/customer/customerService/getSubscribeNodeList");
+    }));
+    // The user's record is shown in the title bar, the traffic beside it.
+    ConsoleTitleBar *bar = console().titleBar();
+    EXPECT_EQ(bar->accountButton()->text(), QStringLiteral("demo@orvane.test"));
+    EXPECT_EQ(bar->mergeButton()->text(), QStringLiteral("100.0 G"));
+    EXPECT_TRUE(bar->accountBack()->isVisibleTo(&console()));
+    EXPECT_FALSE(bar->loginButton()->isVisibleTo(&console()));
+    // The provider was greeted before the first appearance.
+    EXPECT_TRUE(lastToast().empty());
+}
+
+TEST_F(DataLoadingTest, AnExpiredSignInReturnsTheTitleBarToSignedOut)
+{
+    signIn();
+    console().refreshAccountInfo(false);
+    ConsoleTitleBar *bar = console().titleBar();
+    EXPECT_FALSE(bar->loginButton()->isVisibleTo(&console()));
+
+    backend.admin("POST", "/_dev/expire-token", {{"email", "demo@orvane.test"}});
+    press(1100 + 1); // leave home for the route page
+    press(2000);     // and come back: the home return reloads the user
+    ASSERT_TRUE(pumpUntil(*queue, [&] { return bar->loginButton()->isVisibleTo(&console()); }));
+    EXPECT_FALSE(bar->accountBack()->isVisibleTo(&console()));
+    EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::userInfo));
+    EXPECT_TRUE(lastToast().starts_with("[40101]")) << lastToast();
+    EXPECT_EQ(bar->tips()->animationKey(), QStringLiteral("tips.roate"));
+}
+
+TEST_F(DataLoadingTest, TheDaysLeftFollowTheExpiry)
+{
+    home.setVariable("TZ", "Asia/Shanghai");
+    ::tzset();
+    const auto daysFor = [&](const std::string &expiry) {
+        defaults.set(UserDefaultsCacheKeys::userInfo, {{"member_expiry_at", expiry}});
+        console().refreshAccountInfo(false);
+        return console().titleBar()->expireButton()->text();
+    };
+    const auto now = std::chrono::system_clock::now();
+    const auto day = std::chrono::hours(24);
+    const auto stamp = [](auto time) {
+        return NetWorkTool::formatDate(time, "yyyy-MM-dd'T'HH:mm:ssXXX");
+    };
+    EXPECT_EQ(daysFor(stamp(now + day)), QStringLiteral("1天"));
+    EXPECT_EQ(daysFor(stamp(now)), QStringLiteral("0天"));
+    EXPECT_EQ(daysFor(stamp(now - 3 * day)), QStringLiteral("-3天"));
+    EXPECT_EQ(daysFor("not a time"), QStringLiteral("---天"));
+}

@@ -1,0 +1,57 @@
+#include "ConsoleFixture.h"
+
+#include "console/ConsoleHomeView.h"
+#include "console/ConsolePageContainer.h"
+#include "console/ConsoleTitleBar.h"
+
+#include "platform/Bundle.h"
+
+#include <QLabel>
+#include <QToolButton>
+
+#include <fstream>
+
+TEST_F(ConsoleFixture, PagesAreReachedFromTheHomeViewAndTheToolbar)
+{
+    ConsolePageContainer *container = console().otherWorkView();
+    EXPECT_TRUE(console().otherWorkView()->isHidden());
+
+    press(1104); // the member centre tab
+    EXPECT_FALSE(container->isHidden());
+    EXPECT_TRUE(console().mainWorkView()->isHidden());
+    EXPECT_EQ(container->marker()->x(), 4 * 184);
+    EXPECT_TRUE(container->toolbarButton(2004)->font().bold());
+    EXPECT_TRUE(console().pageuserLoaded());
+
+    press(2001); // the route page, from the toolbar
+    EXPECT_EQ(container->marker()->x(), 2 * 184);
+    EXPECT_TRUE(container->toolbarButton(2001)->font().bold());
+    EXPECT_FALSE(container->toolbarButton(2004)->font().bold());
+    EXPECT_TRUE(console().pagerouteLoaded());
+
+    press(2005); // past the last slot: the marker leaves the header
+    EXPECT_EQ(container->marker()->x(), 5 * 184);
+    EXPECT_GE(container->marker()->x(), container->width());
+
+    press(2000);
+    EXPECT_TRUE(container->isHidden());
+    EXPECT_FALSE(console().mainWorkView()->isHidden());
+}
+
+TEST(ConsoleTitleBar, TheVersionLabelJoinsVersionAndBuild)
+{
+    TemporaryHome home;
+    const auto bundleWith = [&](const std::string &info) {
+        std::filesystem::create_directories(home.root() / "X.app/Contents");
+        std::ofstream(home.root() / "X.app/Contents/Info.json") << info;
+        return Platform::Bundle(home.root() / "X.app");
+    };
+    EXPECT_EQ(ConsoleTitleBar::versionText(
+                  bundleWith(R"({"CFBundleShortVersionString": "1.3", "CFBundleVersion": "7"})")),
+              QStringLiteral("1.3.7"));
+    EXPECT_EQ(ConsoleTitleBar::versionText(bundleWith(R"({"CFBundleIdentifier": "x"})")),
+              QStringLiteral("1.2.0"));
+    EXPECT_EQ(ConsoleTitleBar::versionText(bundleWith("{}")), QStringLiteral("1.2.0"));
+    EXPECT_EQ(ConsoleTitleBar::versionText(bundleWith(R"({"CFBundleVersion": "9"})")),
+              QStringLiteral("1.2.9"));
+}
