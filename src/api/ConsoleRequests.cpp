@@ -49,12 +49,13 @@ ConsoleRequests::ConsoleRequests(Screen &screen)
 
 void ConsoleRequests::loadUserInfo(UserInfoCompletion completion)
 {
-    if (!UserDefaults::standard().string(UserDefaultsCacheKeys::apiToken))
+    const auto token = UserDefaults::standard().string(UserDefaultsCacheKeys::apiToken);
+    if (!token)
         return;
     ServiceRequest::send(
         {KvApi::userInfoPath, HTTPMethod::get, std::nullopt, BaseUrlPolicy::Kind::listRotation},
         m_requsetCount,
-        [this, completion = std::move(completion)](const Outcome &outcome) {
+        [this, token, completion = std::move(completion)](const Outcome &outcome) {
             const auto complete = [&completion](const std::optional<KvNetWorkError> &error) {
                 if (completion)
                     completion(error);
@@ -64,7 +65,9 @@ void ConsoleRequests::loadUserInfo(UserInfoCompletion completion)
                 complete(KvNetWorkError::msg(listExhausted));
                 return;
             case Outcome::Kind::succeeded:
-                if (outcome.data.is_object())
+                // A reply that arrives after the user signed out (or in again) is not theirs.
+                if (outcome.data.is_object()
+                    && UserDefaults::standard().string(UserDefaultsCacheKeys::apiToken) == token)
                     UserInfo::store(
                         UserInfo::fromServerUser(outcome.data, UserInfo::Source::userInfoReply));
                 complete(std::nullopt);

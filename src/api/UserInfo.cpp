@@ -1,5 +1,7 @@
 #include "UserInfo.h"
 
+#include "NetWorkTool.h"
+
 #include "UserDefaults.h"
 #include "UserDefaultsCacheKeys.h"
 
@@ -50,4 +52,17 @@ void UserInfo::store(const Platform::PropertyValue &record)
 std::optional<Platform::PropertyValue> UserInfo::stored()
 {
     return UserDefaults::standard().dictionary(UserDefaultsCacheKeys::userInfo);
+}
+
+std::optional<UserInfo::Expiry> UserInfo::expiry(const Platform::PropertyValue &record)
+{
+    const auto member = record.find("member_expiry_at");
+    if (member == record.end() || !member->is_string())
+        return std::nullopt;
+    Expiry expiry;
+    expiry.display = NetWorkTool::convertDateString(member->get<std::string>(),
+                                                    "yyyy-MM-dd HH:mm:ss");
+    if (!expiry.display.empty())
+        expiry.days = NetWorkTool::daysFromToday(expiry.display.substr(0, 10));
+    return expiry;
 }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <optional>
+#include <string>
 
 // The stored record of the signed-in user, under "key.qaro.user.info": its presence is what
 // being signed in means. Only these members are kept, each only with its type:
@@ -21,4 +22,14 @@ struct UserInfo
 
     // The stored record; a stored value that is not a dictionary counts as none.
     static std::optional<Platform::PropertyValue> stored();
+
+    // The membership expiry as shown ("yyyy-MM-dd HH:mm:ss", local time) and the whole days
+    // from today to it. Nothing when the record has no expiry text; an expiry that does not
+    // parse gives an empty display and no day count.
+    struct Expiry
+    {
+        std::string display;
+        std::optional<int> days;
+    };
+    static std::optional<Expiry> expiry(const Platform::PropertyValue &record);
 };

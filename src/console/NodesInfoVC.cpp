@@ -9,8 +9,11 @@
 #include "api/NetWorkTool.h"
 #include "api/QaroShared.h"
 #include "api/UserInfo.h"
-#include "pages/LkPageView.h"
+#include "pages/CancelTapView.h"
+#include "pages/LoginAlertView.h"
+#include "pages/NodePageView.h"
 #include "pages/RotatedPicture.h"
+#include "pages/UserAccountPage.h"
 #include "pages/WindowDrag.h"
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
@@ -164,6 +167,22 @@ void NodesInfoVC::loadUserThenService(bool thenNodeNames)
             if (thenNodeNames)
                 self->loadNodeNames();
         });
+    });
+}
+
+void NodesInfoVC::loadSignedInService()
+{
+    // Without this the new user's traffic and subscription would wait for the next return home.
+    // The membership messages are left to that return and to the connect flow, so that they do
+    // not cover the sign-in's own.
+    QPointer<NodesInfoVC> self(this);
+    loadServiceInfo([self](bool ok, const std::string &) {
+        if (!self)
+            return;
+        if (ok)
+            self->loadSubscribeNodeList();
+        if (self->m_pageViewUser)
+            self->m_pageViewUser->refreshAccount();
     });
 }
 
@@ -372,6 +391,9 @@ void NodesInfoVC::showToast(const std::string &message)
 {
     if (m_toastWC)
         m_toastWC->close();
+    // One message at a time: piled up, neither could be read.
+    if (ToastWindowController *other = ToastWindowController::onScreen())
+        other->close();
     m_toastWC = new ToastWindowController(this);
     m_toastWC->setAttribute(Qt::WA_DeleteOnClose);
     m_toastWC->setMessage(QString::fromStdString(message));
@@ -390,13 +412,10 @@ void NodesInfoVC::refreshAccountInfo(bool stopTunnel)
     if (record) {
         if (const auto name = record->find("user_name"); name != record->end() && name->is_string())
             m_titleBar->accountButton()->setText(QString::fromStdString(name->get<std::string>()));
-        if (const auto expiry = record->find("member_expiry_at");
-            expiry != record->end() && expiry->is_string()) {
-            const std::string converted = NetWorkTool::convertDateString(expiry->get<std::string>(),
-                                                                         "yyyy-MM-dd HH:mm:ss");
-            const auto days = NetWorkTool::daysFromToday(converted.substr(0, 10));
-            m_titleBar->expireButton()->setText(days ? QString::number(*days) + QStringLiteral("天")
-                                                     : QStringLiteral("---天"));
+        if (const auto expiry = UserInfo::expiry(*record)) {
+            m_titleBar->expireButton()->setText(expiry->days ? QString::number(*expiry->days)
+                                                                   + QStringLiteral("天")
+                                                             : QStringLiteral("---天"));
         }
         hideLoginTips();
     } else {
@@ -423,12 +442,43 @@ void NodesInfoVC::hideLoginTips()
 
 void NodesInfoVC::showLoginPanel()
 {
-    // The sign-in panel arrives with the pages.
+    if (m_loginCover) {
+        m_loginCover->raise();
+        return;
+    }
+    m_loginCover = new CancelTapView(this);
+    m_loginCover->setStyleSheet(
+        QStringLiteral("CancelTapView { background-color: rgba(206, 206, 206, 191); }"));
+    m_loginCover->setGeometry(rect());
+    auto *panel = new LoginAlertView(m_loginCover);
+    panel->setGeometry(width() / 2 - 195, height() / 2 - 210, 390, 420);
+    panel->setSuperVC(this);
+    panel->buildPanel();
+    panel->valuebackBlock = [this](const std::string &result) {
+        loginPanelFinished(result);
+    };
+    m_loginCover->show();
+    m_loginCover->raise();
+}
+
+LoginAlertView *NodesInfoVC::loginPanel() const
+{
+    return m_loginCover ? m_loginCover->findChild<LoginAlertView *>() : nullptr;
 }
 
 void NodesInfoVC::loginPanelFinished(const std::string &result)
 {
+    // The panel reports from inside its own handlers, so it goes once they have returned.
+    if (m_loginCover) {
+        m_loginCover->hide();
+        m_loginCover->deleteLater();
+        m_loginCover = nullptr;
+    }
     refreshAccountInfo(false);
+    if (m_pageViewUser)
+        m_pageViewUser->refreshAccount();
+    if (result == "Account" || result == "Register")
+        loadSignedInService();
     if (result == "Account")
         showToast("登录成功！");
     else if (result == "Register")
@@ -454,15 +504,21 @@ void NodesInfoVC::showPage(int index)
         m_otherWorkView->setBoldTitle(2001);
         if (!m_pagerouteLoaded)
             installRoutePage();
-        if (m_pageViewRoute)
-            m_pageViewRoute->show();
+        m_pageViewRoute->show();
+        m_pageViewRoute->raise();
         return;
     case 4:
         m_otherWorkView->setBoldTitle(2004);
-        m_pageuserLoaded = true;
-        loadUserInfo();
-        if (m_pageViewUser)
-            m_pageViewUser->show();
+        if (m_pageuserLoaded)
+            m_pageViewUser->refreshAccount();
+        else
+            installUserPage();
+        loadUserInfo([page = QPointer<UserAccountPage>(m_pageViewUser)](const auto &) {
+            if (page)
+                page->refreshAccount();
+        });
+        m_pageViewUser->show();
+        m_pageViewUser->raise();
         return;
     default:
         return;
@@ -477,6 +533,28 @@ void NodesInfoVC::moveToolbarMarker(int index)
 void NodesInfoVC::installRoutePage()
 {
     m_pagerouteLoaded = true;
+    m_pageViewRoute = new NodePageView(m_otherWorkView);
+    m_pageViewRoute->setGeometry(m_otherWorkView->pageFrame());
+    m_pageViewRoute->setSuperVC(this);
+    m_pageViewRoute->buildPage();
+    m_pageViewRoute->nodeStateChangeBlock =
+        [console = QPointer<NodesInfoVC>(this)](const std::optional<std::string> &name,
+                                                const std::optional<std::string> &message) {
+            Platform::mainQueue().async([console, name, message] {
+                if (console)
+                    console->nodeSelected(name, message);
+            });
+        };
+}
+
+void NodesInfoVC::installUserPage()
+{
+    m_pageuserLoaded = true;
+    m_pageViewUser = new UserAccountPage(m_otherWorkView);
+    m_pageViewUser->setGeometry(m_otherWorkView->pageFrame());
+    m_pageViewUser->setSuperVC(this);
+    m_pageViewUser->buildPage();
+    m_pageViewUser->setStyleSheet(QStringLiteral("UserAccountPage { background-color: #F6F6F6; }"));
 }
 
 void NodesInfoVC::loadUserInfo(ConsoleRequests::UserInfoCompletion completion)

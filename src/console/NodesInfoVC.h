@@ -17,7 +17,9 @@ class ConnectButton;
 class ConsoleHomeView;
 class ConsolePageContainer;
 class ConsoleTitleBar;
-class LkPageView;
+class LoginAlertView;
+class NodePageView;
+class UserAccountPage;
 class VPNTunnelManager;
 
 // Stops the tunnel when it is connecting or connected; otherwise does nothing.
@@ -55,6 +57,7 @@ public:
     void showPage(int index);
     void moveToolbarMarker(int index);
     void installRoutePage();
+    void installUserPage();
     void showLoginTips();
     void hideLoginTips();
 
@@ -82,6 +85,10 @@ public:
     ConsoleHomeView *mainWorkView() const { return m_mainWorkView; }
     ConsolePageContainer *otherWorkView() const { return m_otherWorkView; }
     ConnectButton *connectButton() const;
+    // The sign-in panel while it is open.
+    LoginAlertView *loginPanel() const;
+    NodePageView *routePage() const { return m_pageViewRoute; }
+    UserAccountPage *userPage() const { return m_pageViewUser; }
 
     // The control with a tag, anywhere in the console.
     QWidget *controlWithTag(int tag) const;
@@ -103,6 +110,8 @@ private:
     // The user's record, then the service; on its success the subscription's nodes, and (on
     // returning home) the node names in any case.
     void loadUserThenService(bool thenNodeNames);
+    // After a sign-in: the new user's traffic and subscription, quietly.
+    void loadSignedInService();
     void setMode(const char *mode);
     void activationRequested(bool ok);
     void showIdleView();
@@ -120,6 +129,7 @@ private:
     ConsoleTitleBar *m_titleBar = nullptr;
     ConsoleHomeView *m_mainWorkView = nullptr;
     ConsolePageContainer *m_otherWorkView = nullptr;
-    LkPageView *m_pageViewRoute = nullptr;
-    LkPageView *m_pageViewUser = nullptr;
+    QPointer<CancelTapView> m_loginCover; // holds the sign-in panel while it is open
+    NodePageView *m_pageViewRoute = nullptr;
+    UserAccountPage *m_pageViewUser = nullptr;
 };

@@ -11,12 +11,28 @@
 #include <QPropertyAnimation>
 #include <QScreen>
 
+namespace {
+
+QPointer<ToastWindowController> &lastShown()
+{
+    static QPointer<ToastWindowController> toast;
+    return toast;
+}
+
+} // namespace
+
 ToastWindowController::ToastWindowController(QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::ToastWindowController>())
 { }
 
 ToastWindowController::~ToastWindowController() = default;
+
+ToastWindowController *ToastWindowController::onScreen()
+{
+    ToastWindowController *toast = lastShown();
+    return toast && toast->isVisible() ? toast : nullptr;
+}
 
 QLabel *ToastWindowController::titleTextField() const
 {
@@ -40,13 +56,17 @@ void ToastWindowController::showWindow()
         m_loaded = true;
         windowDidLoad();
     }
+    // The message is also the window's title, for screen readers and window lists.
+    setWindowTitle(m_message);
+    lastShown() = this;
     show();
 }
 
 void ToastWindowController::windowDidLoad()
 {
+    // A message never stands in the way: clicks go through it to what lies beneath.
     setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint
-                   | Qt::WindowDoesNotAcceptFocus);
+                   | Qt::WindowDoesNotAcceptFocus | Qt::WindowTransparentForInput);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::NoFocus);

@@ -33,6 +33,9 @@ public:
     explicit ToastWindowController(QWidget *parent = nullptr);
     ~ToastWindowController() override;
 
+    // The toast shown last, whoever showed it, while it is still on screen.
+    static ToastWindowController *onScreen();
+
     void setMessage(const QString &message) { m_message = message; }
     const QString &message() const { return m_message; }
 

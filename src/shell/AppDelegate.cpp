@@ -53,6 +53,7 @@ AppDelegate::AppDelegate(VPNTunnelManager &tunnel, QObject *parent)
 AppDelegate::~AppDelegate()
 {
     Platform::NotificationCenter::defaultCenter().removeObserver(this);
+    delete m_toastW; // a top-level window of its own, which would outlive the delegate
     delete m_mainWC;
 }
 
@@ -192,6 +193,10 @@ void AppDelegate::onTunnelStatus(int status)
 
 void AppDelegate::showToast(const QString &text)
 {
+    // The tunnel's on/off gives way to a message of the console's still on screen, which often
+    // says why the tunnel stopped; the tray and the console show the state anyway.
+    if (ToastWindowController *other = ToastWindowController::onScreen(); other && other != m_toastW)
+        return;
     if (m_toastW)
         m_toastW->close();
     m_toastW = new ToastWindowController;

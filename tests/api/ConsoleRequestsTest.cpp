@@ -150,6 +150,21 @@ TEST_F(ConsoleRequestsTest, TheUsersRecordFromUserInfoKeepsNumbersAsNumbers)
     EXPECT_TRUE(backend.takeRequests().empty());
 }
 
+TEST_F(ConsoleRequestsTest, AUserRecordArrivingAfterSignOutIsNotStored)
+{
+    backend
+        .admin("POST",
+               "/_dev/faults",
+               {{"path", KvApi::userInfoPath}, {"kind", "delay"}, {"delay_ms", 100}, {"times", 1}});
+    std::vector<std::optional<KvNetWorkError>> reports;
+    requests.loadUserInfo([&](const auto &error) { reports.push_back(error); });
+    NetWorkTool::clearSession();
+    ASSERT_TRUE(queue->runUntil([&] { return !reports.empty(); }));
+    EXPECT_EQ(reports, std::vector<std::optional<KvNetWorkError>>{std::nullopt});
+    EXPECT_FALSE(UserInfo::stored());
+    EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::userAccount));
+}
+
 TEST_F(ConsoleRequestsTest, AnExpiredSignInIsHandledOnceAndForgetsTheSession)
 {
     defaults.set(UserDefaultsCacheKeys::lastAccountIdPw,

@@ -5,14 +5,12 @@
 
 #include "InstalledManualQueue.h"
 #include "LogRecorder.h"
+#include "RecordingBrowser.h"
 #include "TemporaryHome.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
-
-#include <sys/stat.h>
 
 using Platform::PropertyValue;
 
@@ -238,15 +236,7 @@ TEST_F(NetWorkToolTest, ConvertsServerTimesAndCountsDays)
 
 TEST_F(NetWorkToolTest, OpensOnlyWebPagesThroughTheDesktop)
 {
-    // A stand-in for xdg-open that writes down what it was asked to open.
-    const auto bin = home.root() / "bin";
-    const auto opened = home.root() / "opened.txt";
-    std::filesystem::create_directories(bin);
-    std::ofstream(bin / "xdg-open")
-        << "#!/bin/sh\nprintf '%s|%s\\n' \"$#\" \"$1\" >> '" + opened.string() + "'\n";
-    ::chmod((bin / "xdg-open").c_str(), 0755);
-    home.setVariable("PATH", bin.string() + ":" + std::getenv("PATH"));
-
+    RecordingBrowser browser(home);
     NetWorkTool::openInBrowser("javascript:alert(1)");
     NetWorkTool::openInBrowser("file:///etc/passwd");
     NetWorkTool::openInBrowser("http://a b");
@@ -255,7 +245,6 @@ TEST_F(NetWorkToolTest, OpensOnlyWebPagesThroughTheDesktop)
         return !log.systemMessages().empty()
                && log.systemMessages().back() == "default browser was successfully opened";
     }));
-    std::ifstream record(opened);
-    std::string all((std::istreambuf_iterator<char>(record)), {});
-    EXPECT_EQ(all, "1|https://pay.example/webpay/#/?token=a%2Bb;id&time=1\n");
+    EXPECT_EQ(browser.calls(),
+              std::vector<std::string>{"1|https://pay.example/webpay/#/?token=a%2Bb;id&time=1"});
 }

@@ -44,6 +44,27 @@ protected:
 
 } // namespace
 
+TEST_F(AppDelegateTest, ToastsNeverPileUp)
+{
+    using Toasts = std::vector<std::string>;
+    NodesInfoVC *console = delegate.mainWC()->mainVC();
+    ASSERT_EQ(toastsFor({connecting, connected}), Toasts{"Proxy: On"});
+    ToastWindowController *status = delegate.toastW();
+    ASSERT_TRUE(status->isVisible());
+
+    // A console message replaces the status toast...
+    console->showToast("会员已到期，请前往订阅续费！");
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_EQ(ToastWindowController::onScreen(), console->toastWC());
+    // ...and the status that follows does not cover it.
+    EXPECT_EQ(toastsFor({disconnecting, disconnected}), Toasts{});
+    EXPECT_EQ(ToastWindowController::onScreen(), console->toastWC());
+
+    // Once it has gone, status toasts show again.
+    console->toastWC()->close();
+    EXPECT_EQ(toastsFor({connecting, connected}), Toasts{"Proxy: On"});
+}
+
 TEST_F(AppDelegateTest, OnAndOffToastsFollowTheTunnel)
 {
     using Toasts = std::vector<std::string>;

@@ -47,6 +47,13 @@ TEST_F(ConnectFlowTest, EachGateEndsInItsMessageAndTheIdleView)
         nlohmann::json body = members;
         body["email"] = "demo@orvane.test";
         backend.admin("POST", "/_dev/users", body);
+        // Slow enough that the preparing look can be seen before the answer arrives.
+        backend.admin("POST",
+                      "/_dev/faults",
+                      {{"path", KvApi::serviceListPath},
+                       {"kind", "delay"},
+                       {"delay_ms", 200},
+                       {"times", 1}});
         if (console().toastWC())
             console().toastWC()->close();
         press(1000);

@@ -30,6 +30,7 @@ TEST(ToastWindowController, FadesInStaysTwoSecondsAndFadesOut)
     EXPECT_EQ(toast.panelOpacity(), 0);
     EXPECT_TRUE(toast.testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_TRUE(toast.windowFlags() & Qt::WindowDoesNotAcceptFocus);
+    EXPECT_TRUE(toast.windowFlags() & Qt::WindowTransparentForInput); // never blocks a click
 
     toast.showHud();
     EXPECT_EQ(toast.fade()->duration(), 350);

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+class QCheckBox;
+class QPushButton;
+class QWidget;
+
+// The small text controls the panel and the pages share. The caller places them.
+
+// A borderless text button in a colour, left-aligned, optionally underlined like a web link.
+QPushButton *makeLinkButton(QWidget *parent,
+                            const QString &title,
+                            const char *colour,
+                            bool underline);
+
+// A checkbox in the pages' grey, size 12, that never takes the keyboard focus.
+QCheckBox *makeCheckbox(QWidget *parent, const QString &title);
