@@ -101,21 +101,9 @@ void ConsoleRequests::loadPublicSetting()
                 m_screen.showToast("信息加载失败:" + error.localizedDescription());
                 return;
             }
-            if (!outcome.data.is_object()) {
+            if (!storePublicSetting(outcome.data)) {
                 Platform::Log::print("错误的数据格式");
                 return;
-            }
-            const auto backends = outcome.data.find("backend_url");
-            if (backends != outcome.data.end() && backends->is_string()) {
-                // One base URL per line; empty lines are kept as they came.
-                const std::string text = backends->get<std::string>();
-                std::vector<std::string> lines;
-                std::size_t start = 0;
-                for (std::size_t end; (end = text.find('\n', start)) != std::string::npos;
-                     start = end + 1)
-                    lines.push_back(text.substr(start, end - start));
-                lines.push_back(text.substr(start));
-                UserDefaults::standard().set(UserDefaultsCacheKeys::backupUrls, lines);
             }
             std::weak_ptr<int> alive = m_requsetCount;
             Platform::mainQueue().async([this, alive] {
@@ -126,6 +114,24 @@ void ConsoleRequests::loadPublicSetting()
             });
         },
         [](const KvNetWorkError &error, const std::string &) { logError(error); });
+}
+
+bool ConsoleRequests::storePublicSetting(const nlohmann::json &data)
+{
+    if (!data.is_object())
+        return false;
+    const auto backends = data.find("backend_url");
+    if (backends != data.end() && backends->is_string()) {
+        // One base URL per line; empty lines are kept as they came.
+        const std::string text = backends->get<std::string>();
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        lines.push_back(text.substr(start));
+        UserDefaults::standard().set(UserDefaultsCacheKeys::backupUrls, lines);
+    }
+    return true;
 }
 
 void ConsoleRequests::loadServiceInfo(ServiceCompletion completion)
@@ -139,7 +145,7 @@ void ConsoleRequests::loadServiceInfo(ServiceCompletion completion)
                 completion(false, listExhausted);
                 return;
             case Outcome::Kind::succeeded:
-                handleServiceList(outcome.data, completion);
+                handleServiceList(outcome.data, m_screen, completion);
                 return;
             case Outcome::Kind::failed:
                 break;
@@ -163,6 +169,7 @@ void ConsoleRequests::loadServiceInfo(ServiceCompletion completion)
 }
 
 void ConsoleRequests::handleServiceList(const nlohmann::json &data,
+                                        Screen &screen,
                                         const ServiceCompletion &completion)
 {
     if (!data.is_array() || data.empty() || !data.front().is_object()) {
@@ -180,16 +187,16 @@ void ConsoleRequests::handleServiceList(const nlohmann::json &data,
     if (total && usedUp && usedDown) {
         const std::string text = remainingTrafficText(*total, *usedUp, *usedDown);
         defaults.set(UserDefaultsCacheKeys::lastAmount, text);
-        m_screen.showRemainingTraffic(text);
+        screen.showRemainingTraffic(text);
     }
 
     if (isFalse(service, "service_status")) {
-        m_screen.stopTunnelIfActive();
+        screen.stopTunnelIfActive();
         completion(false, "会员已到期，请前往订阅续费！");
         return;
     }
     if (isFalse(service, "sub_status")) {
-        m_screen.stopTunnelIfActive();
+        screen.stopTunnelIfActive();
         completion(false, "流量已超标，请前往订阅续费！");
         return;
     }

@@ -49,6 +49,16 @@ public:
 
     int requsetCount() const { return *m_requsetCount; }
 
+    // What loadPublicSetting does with a reply's data: stores "backend_url" as the backup base
+    // URLs, one per line, when it is a text. Returns whether the data was a dictionary.
+    static bool storePublicSetting(const nlohmann::json &data);
+
+    // What loadServiceInfo does with a reply's data: stores what the first service says, tells
+    // the screen, and completes.
+    static void handleServiceList(const nlohmann::json &data,
+                                  Screen &screen,
+                                  const ServiceCompletion &completion);
+
     // What is left of a service's traffic, given in bytes: "10.0 G", "1000.0 M", "-1.0 M".
     // Computed without overflow, whatever 64-bit values arrive.
     static std::string remainingTrafficText(long double total,
@@ -56,8 +66,6 @@ public:
                                             long double usedDown);
 
 private:
-    void handleServiceList(const nlohmann::json &data, const ServiceCompletion &completion);
-
     Screen &m_screen;
     std::shared_ptr<int> m_requsetCount = std::make_shared<int>(0);
 };

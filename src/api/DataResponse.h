@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <variant>
@@ -36,4 +37,14 @@ struct DataResponse
     // Request, response, data size, result and timings, one per line, with every secret
     // redacted: fit for a log.
     std::string debugDescription() const;
+
+    // How deep arrays and objects may nest in an answer. Answers are copied and logged by
+    // recursion, so a deeper one could overflow the stack; no reply of the service comes near.
+    static constexpr std::size_t maximumJSONDepth = 512;
+
+    // The result of an answer that arrived whole: null for a 204 or 205, otherwise its body as
+    // JSON with fragments allowed. A body that is empty, does not parse, or nests deeper than
+    // maximumJSONDepth is a serialization failure.
+    static std::variant<nlohmann::json, ResponseError> serializeJSON(long statusCode,
+                                                                     const std::string &body);
 };

@@ -9,40 +9,6 @@ namespace {
 using Names = NodeLists::Names;
 using Reader = std::optional<Names> (*)(const nlohmann::json &data);
 
-// A list of texts, or nothing when any element is not one.
-std::optional<Names> readNames(const nlohmann::json &data)
-{
-    if (!data.is_array())
-        return std::nullopt;
-    Names names;
-    for (const auto &element : data) {
-        if (!element.is_string())
-            return std::nullopt;
-        names.push_back(element.get<std::string>());
-    }
-    if (!names.empty())
-        UserDefaults::standard().set(UserDefaultsCacheKeys::allNodes, names);
-    return names;
-}
-
-// The text "remarks" of each dictionary that has one, in order.
-std::optional<Names> readRemarks(const nlohmann::json &data)
-{
-    if (!data.is_array())
-        return std::nullopt;
-    Names remarks;
-    for (const auto &element : data) {
-        if (!element.is_object())
-            continue;
-        const auto remark = element.find("remarks");
-        if (remark != element.end() && remark->is_string())
-            remarks.push_back(remark->get<std::string>());
-    }
-    if (!remarks.empty())
-        UserDefaults::standard().set(UserDefaultsCacheKeys::subNodes, remarks);
-    return remarks;
-}
-
 bool send(std::string path, std::weak_ptr<int> owner, Reader read, NodeLists::Handler handler)
 {
     return ServiceRequest::send({std::move(path),
@@ -62,9 +28,41 @@ bool send(std::string path, std::weak_ptr<int> owner, Reader read, NodeLists::Ha
 
 } // namespace
 
+std::optional<Names> NodeLists::storeNodeNames(const nlohmann::json &data)
+{
+    if (!data.is_array())
+        return std::nullopt;
+    Names names;
+    for (const auto &element : data) {
+        if (!element.is_string())
+            return std::nullopt;
+        names.push_back(element.get<std::string>());
+    }
+    if (!names.empty())
+        UserDefaults::standard().set(UserDefaultsCacheKeys::allNodes, names);
+    return names;
+}
+
+std::optional<Names> NodeLists::storeSubscribeNodes(const nlohmann::json &data)
+{
+    if (!data.is_array())
+        return std::nullopt;
+    Names remarks;
+    for (const auto &element : data) {
+        if (!element.is_object())
+            continue;
+        const auto remark = element.find("remarks");
+        if (remark != element.end() && remark->is_string())
+            remarks.push_back(remark->get<std::string>());
+    }
+    if (!remarks.empty())
+        UserDefaults::standard().set(UserDefaultsCacheKeys::subNodes, remarks);
+    return remarks;
+}
+
 bool NodeLists::loadNodeNames(std::weak_ptr<int> owner, Handler handler)
 {
-    return send(KvApi::nodeNamesPath, std::move(owner), readNames, std::move(handler));
+    return send(KvApi::nodeNamesPath, std::move(owner), storeNodeNames, std::move(handler));
 }
 
 bool NodeLists::loadSubscribeNodeList(std::weak_ptr<int> owner, Handler handler)
@@ -74,6 +72,6 @@ bool NodeLists::loadSubscribeNodeList(std::weak_ptr<int> owner, Handler handler)
         return false;
     return send(KvApi::subscribeNodeListPath + std::to_string(serverId),
                 std::move(owner),
-                readRemarks,
+                storeSubscribeNodes,
                 std::move(handler));
 }

@@ -25,4 +25,11 @@ public:
     // The display names ("remarks") of the subscription's nodes, for the stored service id, kept
     // under "key.qaro.sub.nodes".
     static bool loadSubscribeNodeList(std::weak_ptr<int> owner, Handler handler);
+
+    // What the two calls do with a reply's data: store the list when it has the expected shape
+    // and is not empty, and return it; nothing for another shape. Node names must all be texts;
+    // of the subscription's nodes, the dictionaries with a text "remarks" count, the rest are
+    // passed over.
+    static std::optional<Names> storeNodeNames(const nlohmann::json &data);
+    static std::optional<Names> storeSubscribeNodes(const nlohmann::json &data);
 };

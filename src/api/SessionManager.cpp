@@ -7,7 +7,9 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 #include <sys/utsname.h>
@@ -17,9 +19,6 @@ namespace {
 // The product token of the request layer in the User-Agent, whose layout the service expects.
 constexpr const char requestLayerToken[] = "Alamofire";
 constexpr const char unknown[] = "Unknown";
-
-// The description of a body that does not parse, as the user reads it.
-constexpr const char unreadableJSON[] = "未能读取数据，因为它的格式不正确。";
 
 void initialiseCurlOnce()
 {
@@ -125,6 +124,13 @@ SessionManager::Configuration SessionManager::Configuration::standard()
     configuration.defaultHeaders = defaultHTTPHeaders(Platform::Bundle::main(),
                                                       Platform::preferredLanguages(),
                                                       systemNameAndVersion());
+    if (const char *limit = std::getenv("ORVANE_REQUEST_TIMEOUT_MS")) {
+        char *end = nullptr;
+        errno = 0;
+        const long long milliseconds = std::strtoll(limit, &end, 10);
+        if (end != limit && *end == '\0' && errno == 0 && milliseconds > 0)
+            configuration.requestTimeout = std::chrono::milliseconds(milliseconds);
+    }
     return configuration;
 }
 
@@ -359,16 +365,8 @@ void SessionManager::finish(void *easy, int result)
         response.result = URLError(errorCode(code, transfer->tooLarge),
                                    status > 0,
                                    curl_easy_strerror(code));
-    } else if (status == 204 || status == 205) {
-        response.result = nlohmann::json(nullptr);
-    } else if (transfer->received.empty()) {
-        response.result = AFError::inputDataNilOrZeroLength();
     } else {
-        auto parsed = nlohmann::json::parse(transfer->received, nullptr, false);
-        if (parsed.is_discarded())
-            response.result = AFError::jsonSerializationFailed(unreadableJSON);
-        else
-            response.result = std::move(parsed);
+        response.result = DataResponse::serializeJSON(status, transfer->received);
     }
 
     Platform::mainQueue().async(

@@ -27,7 +27,8 @@ public:
         std::size_t maximumBodySize = 8 * 1024 * 1024;
 
         // The default session's: headers for the main bundle, the user's languages and this
-        // system.
+        // system. ORVANE_REQUEST_TIMEOUT_MS, a whole number of milliseconds above zero, replaces
+        // the time limit of the whole exchange (tests shorten it); it bounds connecting too.
         static Configuration standard();
     };
 

@@ -3,9 +3,13 @@
 #include "platform/Bundle.h"
 #include "platform/Log.h"
 
+#include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
+#include <QScreen>
 #include <QSvgRenderer>
+
+#include <algorithm>
 
 namespace {
 
@@ -20,6 +24,16 @@ QString fileOf(const QString &name)
     QString base = name;
     base.remove(QLatin1String("@2x.png")).remove(QLatin1String(".png"));
     return QString::fromStdString((configuredDirectory() / (base.toStdString() + ".svg")).string());
+}
+
+// The finest pixel ratio among the screens, so a picture is sharp wherever the window goes and no
+// larger than any screen needs.
+qreal screenScale()
+{
+    qreal scale = 1.0;
+    for (const QScreen *screen : QGuiApplication::screens())
+        scale = std::max(scale, screen->devicePixelRatio());
+    return scale;
 }
 
 } // namespace
@@ -43,8 +57,10 @@ QPixmap ImageLibrary::pixmap(const QString &name, QSize size)
 {
     static QHash<QString, QPixmap> cache;
     const QString file = fileOf(name);
+    const qreal scale = screenScale();
     const QString key = file + QLatin1Char('@') + QString::number(size.width()) + QLatin1Char('x')
-                        + QString::number(size.height());
+                        + QString::number(size.height()) + QLatin1Char('*')
+                        + QString::number(scale);
     if (const auto cached = cache.constFind(key); cached != cache.constEnd())
         return *cached;
 
@@ -57,7 +73,6 @@ QPixmap ImageLibrary::pixmap(const QString &name, QSize size)
     }
     if (size.isEmpty())
         size = renderer.defaultSize();
-    constexpr qreal scale = 2.0;
     QPixmap picture(size * scale);
     picture.fill(Qt::transparent);
     QPainter painter(&picture);

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-// The client's artwork: SVG files in the bundle's Resources/images, drawn at twice their size so
-// they stay crisp on HiDPI screens. Names are those the screens use ("titlebar_close",
+// The client's artwork: SVG files in the bundle's Resources/images, drawn at the finest pixel
+// ratio among the screens so they stay crisp on HiDPI screens. Names are those the screens use ("titlebar_close",
 // "mainwork_start@2x.png"); a name that has no file gives an empty picture.
 class ImageLibrary
 {

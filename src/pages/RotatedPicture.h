@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QPixmap>
 #include <QPointF>
 #include <QVariantAnimation>
@@ -42,4 +43,5 @@ private:
     qreal m_angle = 0;
     QString m_key;
     QVariantAnimation *m_animation = nullptr;
+    QElapsedTimer m_lastFrame; // since the turn last repainted
 };

@@ -198,6 +198,12 @@ std::optional<TimePoint> toTimePoint(const Parsed &parsed)
             return std::nullopt;
         sinceEpoch = std::chrono::seconds(time);
     }
+    // The clock counts nanoseconds in 64 bits, from about 1678 to 2261; a date beyond cannot be
+    // held (9999-12-31 for "never", say).
+    const auto limit = std::chrono::duration_cast<std::chrono::seconds>(TimePoint::duration::max())
+                       - std::chrono::seconds(1);
+    if (sinceEpoch > limit || sinceEpoch < -limit)
+        return std::nullopt;
     return TimePoint(std::chrono::duration_cast<TimePoint::duration>(
         sinceEpoch + std::chrono::nanoseconds(parsed.nanoseconds)));
 }

@@ -4,6 +4,7 @@
 #include "ApprovalAlertDialog.h"
 #include "QtMainQueue.h"
 #include "SingleInstance.h"
+#include "StartupTrace.h"
 
 #include "pages/TextFieldShortcuts.h"
 #include "platform/Bundle.h"
@@ -17,6 +18,8 @@ int main(int argc, char *argv[])
 {
     QApplication application(argc, argv);
     application.setApplicationName(QStringLiteral("OrvaneVPN"));
+    // Lets the desktop match the window to the installed .desktop entry and its icon.
+    application.setDesktopFileName(QStringLiteral("com.qaromac.wv"));
     application.setQuitOnLastWindowClosed(false); // the tray keeps it running
 
     QtMainQueue mainQueue(&application);
@@ -45,6 +48,7 @@ int main(int argc, char *argv[])
         AppDelegate delegate(tunnel);
         instance.listen([&delegate] { delegate.applicationShouldHandleReopen(); });
         delegate.applicationDidFinishLaunching();
+        StartupTrace::watch(delegate.mainWC());
         result = application.exec();
     }
     Platform::installMainQueue(nullptr);

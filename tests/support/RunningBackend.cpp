@@ -5,11 +5,25 @@
 #include <stdexcept>
 
 RunningBackend::RunningBackend(const std::filesystem::path &dataDirectory)
-    : m_backend({{0}, dataDirectory, &m_log})
+    : m_dataDirectory(dataDirectory)
 {
-    if (!m_backend.start())
-        throw std::runtime_error("the development backend did not start: " + m_backend.error());
-    m_origin = m_backend.baseUrl();
+    start();
+    m_port = m_backend->ports().front();
+    m_origin = m_backend->baseUrl();
+}
+
+void RunningBackend::stop()
+{
+    m_backend.reset();
+}
+
+void RunningBackend::start()
+{
+    if (m_backend)
+        return;
+    m_backend = std::make_unique<DevBackend>(DevBackend::Options{{m_port}, m_dataDirectory, &m_log});
+    if (!m_backend->start())
+        throw std::runtime_error("the development backend did not start: " + m_backend->error());
 }
 
 nlohmann::json RunningBackend::admin(const std::string &method,

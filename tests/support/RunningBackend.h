@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -14,6 +15,11 @@ class RunningBackend
 {
 public:
     explicit RunningBackend(const std::filesystem::path &dataDirectory);
+
+    // Stops serving, as a backend that went away; start() brings it back on the same port with
+    // the same accounts (what lives only in memory, such as faults and codes, starts afresh).
+    void stop();
+    void start();
 
     const std::string &origin() const { return m_origin; }
 
@@ -32,6 +38,8 @@ public:
 
 private:
     std::ostringstream m_log;
-    DevBackend m_backend;
+    std::filesystem::path m_dataDirectory;
+    int m_port = 0; // ephemeral at first, then kept across restarts
+    std::unique_ptr<DevBackend> m_backend;
     std::string m_origin;
 };
