@@ -65,12 +65,4 @@ std::string body(std::string_view body)
     return json(parsed).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-std::string masked(std::string_view secret)
-{
-    if (secret.size() < 12)
-        return "****";
-    return std::string(secret.substr(0, 4)) + "****"
-           + std::string(secret.substr(secret.size() - 4));
-}
-
 } // namespace LogRedaction

@@ -10,6 +10,7 @@
 #include "platform/Bundle.h"
 #include "platform/DateFormat.h"
 #include "platform/Log.h"
+#include "platform/Text.h"
 #include "platform/Uuid.h"
 #include "platform/Workspace.h"
 
@@ -25,11 +26,6 @@ std::string variableOr(const char *name, const char *fallback)
 {
     const char *value = std::getenv(name);
     return value && *value ? std::string(value) : std::string(fallback);
-}
-
-bool isBlank(const std::string &text)
-{
-    return text.find_first_not_of(" \t\r\n") == std::string::npos;
 }
 
 } // namespace
@@ -144,7 +140,7 @@ std::optional<std::string> NetWorkTool::pickBaseUrl(BaseUrlPolicy policy)
 {
     UserDefaults defaults = UserDefaults::standard();
     if (auto pinned = defaults.string(UserDefaultsCacheKeys::lastOkHost);
-        pinned && !isBlank(*pinned))
+        pinned && !Platform::Text::isBlank(*pinned))
         return pinned;
     if (policy.kind() == BaseUrlPolicy::Kind::lastBaseOnly || !policy.counter())
         return std::nullopt;
@@ -170,7 +166,7 @@ std::vector<std::string> NetWorkTool::baseUrlList()
                 stored.clear();
                 break;
             }
-            if (!isBlank(element.get<std::string>()))
+            if (!Platform::Text::isBlank(element.get<std::string>()))
                 stored.push_back(element.get<std::string>());
         }
     }

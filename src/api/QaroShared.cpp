@@ -115,6 +115,19 @@ std::optional<Platform::PropertyValue> QaroShared::value(const std::string &key)
     return Platform::PreferenceStore::group(groupIdentifier).value(key);
 }
 
+std::optional<std::string> QaroShared::string(const std::string &key) const
+{
+    const auto stored = value(key);
+    if (!stored || !stored->is_string())
+        return std::nullopt;
+    return stored->get<std::string>();
+}
+
+std::string QaroShared::tunMode() const
+{
+    return string(tunModeKey).value_or("rule");
+}
+
 void QaroShared::setValue(const std::string &key, const std::any &value) const
 {
     std::string refused;

@@ -35,6 +35,10 @@ public:
     explicit QaroShared(ContainerLocator container);
 
     std::optional<Platform::PropertyValue> value(const std::string &key) const;
+    // The value when it is a text; nothing otherwise.
+    std::optional<std::string> string(const std::string &key) const;
+    // The routing mode the user chose, "rule" when none is stored.
+    std::string tunMode() const;
 
     // Takes, in this order: std::string (or const char *, std::string_view), integers, bool,
     // double, float, Platform::Data, Dictionary and List. Any other type is refused with a line

@@ -4,6 +4,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/PreferredLanguages.h"
+#include "platform/Text.h"
 
 #include <curl/curl.h>
 
@@ -62,15 +63,6 @@ URLError::Code errorCode(CURLcode code, bool tooLarge)
     }
 }
 
-std::string trimmed(std::string_view text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
-}
-
 } // namespace
 
 struct SessionManager::Transfer
@@ -111,8 +103,8 @@ struct SessionManager::Transfer
         if (line.starts_with("HTTP/")) {
             transfer->responseHeaders.clear(); // a new answer, after 1xx or a proxy's
         } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
-            transfer->responseHeaders[trimmed(line.substr(0, colon))] = trimmed(
-                line.substr(colon + 1));
+            const std::string name(Platform::Text::trimmed(line.substr(0, colon)));
+            transfer->responseHeaders[name] = Platform::Text::trimmed(line.substr(colon + 1));
         }
         return size * count;
     }

@@ -38,12 +38,6 @@ constexpr const char automaticNodeTitle[] = "自动适配最佳线路";
 // to the home view.
 constexpr const char noSubscription[] = "未找到订阅服务，请前往订阅";
 
-std::string sharedText(const char *key)
-{
-    const auto value = QaroShared::shared().value(key);
-    return value && value->is_string() ? value->get<std::string>() : std::string();
-}
-
 QString nodeTitle(const std::string &name)
 {
     return name.empty() || name == automaticNode ? QString::fromUtf8(automaticNodeTitle)
@@ -98,7 +92,8 @@ void NodesInfoVC::viewDidLoad()
     m_titleBar = new ConsoleTitleBar(tap, this);
     m_titleBar->build();
 
-    m_mainWorkView->nodeRemarkLabel()->setText(nodeTitle(sharedText(QaroShared::nodeNameKey)));
+    m_mainWorkView->nodeRemarkLabel()->setText(
+        nodeTitle(QaroShared::shared().string(QaroShared::nodeNameKey).value_or("")));
     showIdleView();
     refreshModeSelection();
     refreshAccountInfo(false);
@@ -281,8 +276,7 @@ void NodesInfoVC::setMode(const char *mode)
 
 void NodesInfoVC::refreshModeSelection()
 {
-    const auto stored = QaroShared::shared().value(QaroShared::tunModeKey);
-    const std::string mode = stored && stored->is_string() ? stored->get<std::string>() : "rule";
+    const std::string mode = QaroShared::shared().tunMode();
     m_mainWorkView->modeButton(mode == "rule" ? 1002 : 1003)->setChecked(true);
 }
 
@@ -360,7 +354,8 @@ void NodesInfoVC::onVpnStatusChange(int status)
     case connected:
         if (m_lastVpnStatus != connected) {
             showBusyView(2);
-            m_tunnel.sendMessageToProvider("subuuid." + sharedText(QaroShared::subUuidKey));
+            const auto uuid = QaroShared::shared().string(QaroShared::subUuidKey);
+            m_tunnel.sendMessageToProvider("subuuid." + uuid.value_or(""));
         }
         break;
     case disconnecting:

@@ -54,8 +54,7 @@ NodePageView::NodePageView(QWidget *parent)
 
 std::string NodePageView::currentChoice()
 {
-    const auto stored = QaroShared::shared().value(QaroShared::nodeNameKey);
-    return stored && stored->is_string() ? stored->get<std::string>() : std::string();
+    return QaroShared::shared().string(QaroShared::nodeNameKey).value_or("");
 }
 
 bool NodePageView::isAutomatic(const std::string &choice)

@@ -3,6 +3,7 @@
 #include "Bundle.h"
 #include "FileOperations.h"
 #include "Log.h"
+#include "Text.h"
 #include "XdgDirectories.h"
 
 #include <algorithm>
@@ -28,15 +29,6 @@ constexpr std::string_view entrySuffix = ".desktop";
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view text)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
 }
 
 // Absolute, without "." and ".." and without a trailing slash.
@@ -231,7 +223,7 @@ std::optional<std::string> execValue(std::string_view text)
     std::optional<std::string> exec;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
-        const std::string_view line = trimmed(text.substr(0, end));
+        const std::string_view line = Text::trimmed(text.substr(0, end));
         text.remove_prefix(std::min(end + 1, text.size()));
         if (line.empty() || line.front() == '#')
             continue;
@@ -242,10 +234,11 @@ std::optional<std::string> execValue(std::string_view text)
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (!group || equals == std::string_view::npos || trimmed(line.substr(0, equals)).empty())
+        if (!group || equals == std::string_view::npos
+            || Text::trimmed(line.substr(0, equals)).empty())
             return std::nullopt;
-        if (*group == "Desktop Entry" && trimmed(line.substr(0, equals)) == "Exec")
-            exec = std::string(trimmed(line.substr(equals + 1)));
+        if (*group == "Desktop Entry" && Text::trimmed(line.substr(0, equals)) == "Exec")
+            exec = std::string(Text::trimmed(line.substr(equals + 1)));
     }
     return exec;
 }

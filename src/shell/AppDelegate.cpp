@@ -241,8 +241,7 @@ void AppDelegate::refreshStatusMenu()
 
 void AppDelegate::refreshRunModeMenu()
 {
-    const auto stored = QaroShared::shared().value(QaroShared::tunModeKey);
-    const std::string mode = stored && stored->is_string() ? stored->get<std::string>() : "rule";
+    const std::string mode = QaroShared::shared().tunMode();
     m_pacItem->setChecked(false);
     m_globalItem->setChecked(false);
     if (mode == "rule")

@@ -41,12 +41,6 @@ std::string loggable(const std::string &text)
     return text;
 }
 
-std::string sharedText(const char *key, const std::string &fallback)
-{
-    const auto value = QaroShared::shared().value(key);
-    return value && value->is_string() ? value->get<std::string>() : fallback;
-}
-
 } // namespace
 
 VPNTunnelManager &VPNTunnelManager::shared()
@@ -265,10 +259,11 @@ void VPNTunnelManager::saveAndReload(const ManagerPointer &manager, ManagerCompl
 Platform::VPNConnection::Options VPNTunnelManager::startOptions()
 {
     const auto host = UserDefaults::standard().string(UserDefaultsCacheKeys::lastOkHost);
-    return {{"subuuid", sharedText(QaroShared::subUuidKey, "")},
+    const QaroShared &shared = QaroShared::shared();
+    return {{"subuuid", shared.string(QaroShared::subUuidKey).value_or("")},
             {"host", host.value_or(KvApi::tunnelHostUrl())},
-            {"nodeName", sharedText(QaroShared::nodeNameKey, "")},
-            {"tunMode", sharedText(QaroShared::tunModeKey, "rule")}};
+            {"nodeName", shared.string(QaroShared::nodeNameKey).value_or("")},
+            {"tunMode", shared.tunMode()}};
 }
 
 void VPNTunnelManager::startVPN(Completion completion)

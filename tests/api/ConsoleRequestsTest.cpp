@@ -24,8 +24,7 @@ class ConsoleRequestsTest : public testing::Test
 protected:
     ConsoleRequestsTest()
     {
-        home.setVariable("ORVANE_API_BASE_URLS",
-                         backend.origin() + " " + backend.origin() + " " + backend.origin());
+        home.setVariable("ORVANE_API_BASE_URLS", backend.asEveryBaseUrl());
         defaults.set(UserDefaultsCacheKeys::apiToken,
                      backend.signIn("demo@orvane.test", "demo123456"));
     }

@@ -66,6 +66,22 @@ TEST_F(QaroSharedTest, ValuesReadBackAsWritten)
     EXPECT_TRUE(log.printed().empty());
 }
 
+TEST_F(QaroSharedTest, TextsAndTheRoutingModeReadWithTheirDefaults)
+{
+    EXPECT_EQ(shared.tunMode(), "rule");
+    EXPECT_FALSE(shared.string(QaroShared::nodeNameKey));
+
+    shared.setValue(QaroShared::nodeNameKey, 7);
+    shared.setValue(QaroShared::tunModeKey, true);
+    EXPECT_FALSE(shared.string(QaroShared::nodeNameKey));
+    EXPECT_EQ(shared.tunMode(), "rule");
+
+    shared.setValue(QaroShared::nodeNameKey, "日本 01");
+    shared.setValue(QaroShared::tunModeKey, "global");
+    EXPECT_EQ(shared.string(QaroShared::nodeNameKey), "日本 01");
+    EXPECT_EQ(shared.tunMode(), "global");
+}
+
 TEST_F(QaroSharedTest, UnsupportedTypesAreRefusedByNameAndNothingIsWritten)
 {
     shared.setValue("k", std::string("before"));

@@ -17,11 +17,7 @@ namespace {
 class SignInRequestsTest : public testing::Test
 {
 protected:
-    SignInRequestsTest()
-    {
-        home.setVariable("ORVANE_API_BASE_URLS",
-                         backend.origin() + " " + backend.origin() + " " + backend.origin());
-    }
+    SignInRequestsTest() { home.setVariable("ORVANE_API_BASE_URLS", backend.asEveryBaseUrl()); }
 
     template<typename Start>
     Outcome run(Start start)

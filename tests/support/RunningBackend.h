@@ -22,6 +22,8 @@ public:
     void start();
 
     const std::string &origin() const { return m_origin; }
+    // For ORVANE_API_BASE_URLS: this backend as each of the three built-in base URLs.
+    std::string asEveryBaseUrl() const { return m_origin + " " + m_origin + " " + m_origin; }
 
     // A /_dev/ call; returns the envelope's "data".
     nlohmann::json admin(const std::string &method,

@@ -28,8 +28,7 @@ class ConsoleFixture : public testing::Test
 protected:
     ConsoleFixture()
     {
-        home.setVariable("ORVANE_API_BASE_URLS",
-                         backend.origin() + " " + backend.origin() + " " + backend.origin());
+        home.setVariable("ORVANE_API_BASE_URLS", backend.asEveryBaseUrl());
         std::filesystem::create_directories(bundle
                                             / "Contents/Library/SystemExtensions"
                                               "/com.qaromac.wv.sysne.systemextension");

@@ -97,8 +97,7 @@ class RealTunnelTest : public testing::Test
 protected:
     RealTunnelTest()
     {
-        home.setVariable("ORVANE_API_BASE_URLS",
-                         backend.origin() + " " + backend.origin() + " " + backend.origin());
+        home.setVariable("ORVANE_API_BASE_URLS", backend.asEveryBaseUrl());
         delegate.applicationDidFinishLaunching();
         queue->runUntilIdle();
     }
