@@ -1,6 +1,7 @@
 #include "Bundle.h"
 
 #include "Log.h"
+#include "PropertyValue.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,14 +12,6 @@
 namespace Platform {
 
 namespace {
-
-std::optional<std::string> stringMember(const nlohmann::json &info, const char *key)
-{
-    const auto it = info.find(key);
-    if (it == info.end() || !it->is_string())
-        return std::nullopt;
-    return it->get<std::string>();
-}
 
 std::filesystem::path runningExecutable()
 {

@@ -26,11 +26,6 @@ namespace {
 constexpr std::string_view logCategory = "LoginItemList";
 constexpr std::string_view entrySuffix = ".desktop";
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 // Absolute, without "." and ".." and without a trailing slash.
 std::filesystem::path normalised(const std::filesystem::path &path)
 {
@@ -183,10 +178,10 @@ std::string quotedArgument(std::string_view argument)
 std::optional<std::string> firstArgument(std::string_view exec)
 {
     std::size_t i = 0;
-    while (i < exec.size() && isBlank(exec[i]))
+    while (i < exec.size() && Text::isBlank(exec[i]))
         ++i;
     std::string argument;
-    while (i < exec.size() && !isBlank(exec[i])) {
+    while (i < exec.size() && !Text::isBlank(exec[i])) {
         if (exec[i] != '"') {
             argument += exec[i++];
             continue;

@@ -59,3 +59,11 @@ PropertyValue decode(const nlohmann::json &stored)
 }
 
 } // namespace Platform::PropertyFile
+
+std::optional<std::string> Platform::stringMember(const nlohmann::json &object, const char *key)
+{
+    const auto member = object.find(key);
+    if (member == object.end() || !member->is_string())
+        return std::nullopt;
+    return member->get<std::string>();
+}

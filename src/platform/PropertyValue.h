@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace Platform {
@@ -19,5 +21,8 @@ nlohmann::json encode(const PropertyValue &value);
 PropertyValue decode(const nlohmann::json &stored);
 
 } // namespace PropertyFile
+
+// The text of an object's member; nothing when there is no such member or it is not a text.
+std::optional<std::string> stringMember(const nlohmann::json &object, const char *key);
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 #include "Dispatch.h"
 #include "FileOperations.h"
 #include "Log.h"
+#include "PropertyValue.h"
 #include "ProviderSession.h"
 #include "Uuid.h"
 #include "XdgDirectories.h"
@@ -34,14 +35,6 @@ nlohmann::json encodeProtocol(const VPNProtocol &protocol)
     return encoded;
 }
 
-std::optional<std::string> text(const nlohmann::json &object, const char *name)
-{
-    const auto member = object.find(name);
-    if (member == object.end() || !member->is_string())
-        return std::nullopt;
-    return member->get<std::string>();
-}
-
 bool flag(const nlohmann::json &object, const char *name)
 {
     const auto member = object.find(name);
@@ -53,10 +46,11 @@ std::optional<VPNProtocol> decodeProtocol(const nlohmann::json &encoded)
     if (!encoded.is_object())
         return std::nullopt;
     VPNProtocol protocol;
-    protocol.kind = text(encoded, "kind") == "tunnelProvider" ? VPNProtocol::Kind::tunnelProvider
-                                                              : VPNProtocol::Kind::other;
-    protocol.providerBundleIdentifier = text(encoded, "providerBundleIdentifier");
-    protocol.serverAddress = text(encoded, "serverAddress");
+    protocol.kind = stringMember(encoded, "kind") == "tunnelProvider"
+                        ? VPNProtocol::Kind::tunnelProvider
+                        : VPNProtocol::Kind::other;
+    protocol.providerBundleIdentifier = stringMember(encoded, "providerBundleIdentifier");
+    protocol.serverAddress = stringMember(encoded, "serverAddress");
     protocol.disconnectOnSleep = flag(encoded, "disconnectOnSleep");
     if (const auto configuration = encoded.find("providerConfiguration");
         configuration != encoded.end() && configuration->is_object())
@@ -79,7 +73,7 @@ nlohmann::json encode(const TunnelProviderManager &manager)
 
 void decodeInto(const nlohmann::json &record, TunnelProviderManager &manager)
 {
-    manager.localizedDescription = text(record, "localizedDescription");
+    manager.localizedDescription = stringMember(record, "localizedDescription");
     manager.isEnabled = flag(record, "enabled");
     manager.isOnDemandEnabled = flag(record, "onDemandEnabled");
     manager.protocolConfiguration = decodeProtocol(record.value("protocol", nlohmann::json()));
@@ -95,7 +89,7 @@ struct SystemVPNService::Stored
     nlohmann::json *find(const std::string &identifier)
     {
         for (auto &record : configurations) {
-            if (text(record, "identifier") == identifier)
+            if (stringMember(record, "identifier") == identifier)
                 return &record;
         }
         return nullptr;
@@ -171,7 +165,7 @@ void SystemVPNService::loadAllFromPreferences(LoadAllCompletion completion)
     Managers managers;
     if (auto stored = read(error)) {
         for (const auto &record : stored->configurations) {
-            const auto identifier = text(record, "identifier");
+            const auto identifier = stringMember(record, "identifier");
             if (!identifier || identifier->empty())
                 continue;
             auto manager = std::make_shared<TunnelProviderManager>(weak_from_this(), *identifier);
@@ -194,15 +188,12 @@ void SystemVPNService::save(const std::shared_ptr<TunnelProviderManager> &manage
     if (stored && !error) {
         const std::string identifier = manager->identifier().empty() ? makeUuid()
                                                                      : manager->identifier();
-        TunnelProviderManager copy(weak_from_this(), identifier);
-        copy.protocolConfiguration = manager->protocolConfiguration;
-        copy.localizedDescription = manager->localizedDescription;
-        copy.isEnabled = manager->isEnabled;
-        copy.isOnDemandEnabled = manager->isOnDemandEnabled;
+        nlohmann::json encoded = encode(*manager);
+        encoded["identifier"] = identifier;
         if (auto *record = stored->find(identifier))
-            *record = encode(copy);
+            *record = std::move(encoded);
         else
-            stored->configurations.push_back(encode(copy));
+            stored->configurations.push_back(std::move(encoded));
         error = write(*stored);
         if (!error)
             manager->setIdentifier(identifier);

@@ -145,15 +145,7 @@ VPNTunnelManager::ManagerPointer VPNTunnelManager::findManager(const Managers &m
 VPNTunnelManager::ManagerPointer VPNTunnelManager::makeManager()
 {
     auto manager = m_environment.service->makeManager();
-    Platform::VPNProtocol protocol;
-    protocol.providerBundleIdentifier = tunnelBundleID;
-    protocol.serverAddress = serverAddress;
-    protocol.disconnectOnSleep = false;
-    protocol.providerConfiguration = Platform::PropertyValue::object();
-    manager->protocolConfiguration = protocol;
-    manager->localizedDescription = configurationName;
-    manager->isEnabled = true;
-    manager->isOnDemandEnabled = false;
+    applyRequiredSettings(*manager);
     return manager;
 }
 

@@ -1,22 +1,11 @@
 #include "StartOptions.h"
 
 #include "platform/Log.h"
+#include "platform/PropertyValue.h"
 
 #include <nlohmann/json.hpp>
 
 namespace ReferenceProvider {
-
-namespace {
-
-std::string stringMember(const nlohmann::json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || !it->is_string())
-        return {};
-    return it->get<std::string>();
-}
-
-} // namespace
 
 std::string_view routingModeName(RoutingMode mode)
 {
@@ -38,10 +27,10 @@ std::optional<StartOptions> StartOptions::parse(std::string_view text)
     if (!object.is_object())
         return std::nullopt;
     StartOptions options;
-    options.subuuid = stringMember(object, "subuuid");
-    options.host = stringMember(object, "host");
-    options.nodeName = stringMember(object, "nodeName");
-    options.tunMode = routingModeFromName(stringMember(object, "tunMode"))
+    options.subuuid = Platform::stringMember(object, "subuuid").value_or("");
+    options.host = Platform::stringMember(object, "host").value_or("");
+    options.nodeName = Platform::stringMember(object, "nodeName").value_or("");
+    options.tunMode = routingModeFromName(Platform::stringMember(object, "tunMode").value_or(""))
                           .value_or(RoutingMode::Rule);
     return options;
 }
