@@ -138,7 +138,5 @@ void ConnectButton::onTapButtonWithSender(int senderTag)
 {
     if (senderTag < 2)
         return;
-    const int status = m_tunnel.vpnStatus();
-    if (status == Platform::VPNStatus::connecting || status == Platform::VPNStatus::connected)
-        m_tunnel.stopVPN();
+    stopTunnelIfActive(m_tunnel);
 }

@@ -12,6 +12,7 @@
 #include "pages/CancelTapView.h"
 #include "pages/LoginAlertView.h"
 #include "pages/NodePageView.h"
+#include "pages/PageControls.h"
 #include "pages/RotatedPicture.h"
 #include "pages/UserAccountPage.h"
 #include "pages/WindowDrag.h"
@@ -20,7 +21,6 @@
 #include "platform/NotificationCenter.h"
 #include "tunnel/VPNTunnelManager.h"
 
-#include <QApplication>
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QToolButton>
@@ -32,33 +32,11 @@ using Platform::VPNStatus::connecting;
 using Platform::VPNStatus::disconnecting;
 using Platform::VPNStatus::invalid;
 
-constexpr const char automaticNode[] = "ZiDedadu";
-constexpr const char automaticNodeTitle[] = "自动适配最佳线路";
 // An account without a subscription is told so when it tries to connect, not on every return
 // to the home view.
 constexpr const char noSubscription[] = "未找到订阅服务，请前往订阅";
 
-QString nodeTitle(const std::string &name)
-{
-    return name.empty() || name == automaticNode ? QString::fromUtf8(automaticNodeTitle)
-                                                 : QString::fromStdString(name);
-}
-
-// Ends any text editing, as a click elsewhere in the window does.
-void endEditing()
-{
-    if (QWidget *focused = QApplication::focusWidget())
-        focused->clearFocus();
-}
-
 } // namespace
-
-void stopTunnelIfActive(VPNTunnelManager &tunnel)
-{
-    const int status = tunnel.vpnStatus();
-    if (status == connecting || status == connected)
-        tunnel.stopVPN();
-}
 
 NodesInfoVC::NodesInfoVC(VPNTunnelManager &tunnel, QWidget *parent)
     : QWidget(parent)
@@ -93,7 +71,7 @@ void NodesInfoVC::viewDidLoad()
     m_titleBar->build();
 
     m_mainWorkView->nodeRemarkLabel()->setText(
-        nodeTitle(QaroShared::shared().string(QaroShared::nodeNameKey).value_or("")));
+        NodePageView::nodeTitle(QaroShared::shared().string(QaroShared::nodeNameKey).value_or("")));
     showIdleView();
     refreshModeSelection();
     refreshAccountInfo(false);
@@ -186,17 +164,6 @@ void NodesInfoVC::mousePressEvent(QMouseEvent *event)
     endEditing();
     if (!WindowDrag::begin(this, event))
         QWidget::mousePressEvent(event);
-}
-
-QWidget *NodesInfoVC::controlWithTag(int tag) const
-{
-    for (QWidget *view : {static_cast<QWidget *>(m_titleBar),
-                          static_cast<QWidget *>(m_mainWorkView),
-                          static_cast<QWidget *>(m_otherWorkView)}) {
-        if (QWidget *control = findTagged(view, tag))
-            return control;
-    }
-    return nullptr;
 }
 
 ConnectButton *NodesInfoVC::connectButton() const
@@ -373,7 +340,7 @@ void NodesInfoVC::nodeSelected(const std::optional<std::string> &name,
                                const std::optional<std::string> &message)
 {
     if (name) {
-        m_mainWorkView->nodeRemarkLabel()->setText(nodeTitle(*name));
+        m_mainWorkView->nodeRemarkLabel()->setText(NodePageView::nodeTitle(*name));
         QaroShared::shared().setValue(QaroShared::nodeNameKey, *name);
         if (m_lastVpnStatus == connected)
             m_tunnel.sendMessageToProvider("switchNode." + *name);

@@ -22,9 +22,6 @@ class NodePageView;
 class UserAccountPage;
 class VPNTunnelManager;
 
-// Stops the tunnel when it is connecting or connected; otherwise does nothing.
-void stopTunnelIfActive(VPNTunnelManager &tunnel);
-
 // The console: the main window's only view. It owns the title bar, the home view with the start
 // control, and the page container; dispatches every control by its tag; runs the connect flow
 // with its checks; follows the tunnel's status; loads what it shows from the service; and hosts
@@ -89,9 +86,6 @@ public:
     LoginAlertView *loginPanel() const;
     NodePageView *routePage() const { return m_pageViewRoute; }
     UserAccountPage *userPage() const { return m_pageViewUser; }
-
-    // The control with a tag, anywhere in the console.
-    QWidget *controlWithTag(int tag) const;
 
 signals:
     // The title bar's close and minimise buttons ask the window that hosts the console.

@@ -23,12 +23,3 @@ QPushButton *makeTaggedButton(QWidget *parent,
     QObject::connect(button, &QPushButton::clicked, button, [handler, tag] { handler(tag); });
     return button;
 }
-
-QWidget *findTagged(QWidget *root, int tag)
-{
-    for (QWidget *child : root->findChildren<QWidget *>()) {
-        if (child->property("tag").isValid() && child->property("tag").toInt() == tag)
-            return child;
-    }
-    return nullptr;
-}

@@ -15,6 +15,3 @@ QPushButton *makeTaggedButton(QWidget *parent,
                               const TapHandler &handler,
                               const QString &image = {},
                               const QSize &imageSize = {});
-
-// The control of a view that carries a tag, if any.
-QWidget *findTagged(QWidget *root, int tag);

@@ -43,11 +43,6 @@ void ImageLibrary::setDirectory(const std::filesystem::path &directory)
     configuredDirectory() = directory;
 }
 
-std::filesystem::path ImageLibrary::directory()
-{
-    return configuredDirectory();
-}
-
 bool ImageLibrary::contains(const QString &name)
 {
     return QSvgRenderer(fileOf(name)).isValid();

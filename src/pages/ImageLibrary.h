@@ -14,7 +14,6 @@ class ImageLibrary
 {
 public:
     static void setDirectory(const std::filesystem::path &directory);
-    static std::filesystem::path directory();
 
     static bool contains(const QString &name);
     // The picture at its own size (the SVG's), or at the size given.

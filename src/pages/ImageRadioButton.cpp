@@ -2,9 +2,9 @@
 
 #include "BottomLeftFrame.h"
 #include "ImageLibrary.h"
+#include "PageControls.h"
 #include "PixelFont.h"
 
-#include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -94,8 +94,7 @@ void ImageRadioButton::mouseReleaseEvent(QMouseEvent *event)
 
 void ImageRadioButton::onTapButtonWithSender()
 {
-    if (QWidget *focused = QApplication::focusWidget())
-        focused->clearFocus();
+    endEditing();
     if (m_isChecked)
         return;
     if (!m_isLocked) {

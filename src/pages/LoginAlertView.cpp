@@ -16,7 +16,6 @@
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QRegularExpression>
@@ -372,8 +371,7 @@ std::optional<std::string> LoginAlertView::validateEmail()
 
 void LoginAlertView::onTapButtonWithSender(int tag)
 {
-    if (QWidget *focused = QApplication::focusWidget())
-        focused->clearFocus(); // an edited field commits its text
+    endEditing();
     switch (tag) {
     case 10:
         start();

@@ -57,6 +57,11 @@ std::string NodePageView::currentChoice()
     return QaroShared::shared().string(QaroShared::nodeNameKey).value_or("");
 }
 
+QString NodePageView::nodeTitle(const std::string &choice)
+{
+    return isAutomatic(choice) ? QString::fromUtf8(automaticTitle) : QString::fromStdString(choice);
+}
+
 bool NodePageView::isAutomatic(const std::string &choice)
 {
     return choice.empty() || choice == automaticNode;
@@ -92,8 +97,7 @@ void NodePageView::buildPage()
     LkPageView::buildPage();
     setStyleSheet(QStringLiteral("NodePageView { background-color: #FCFCFC; }"));
     const std::string choice = currentChoice();
-    toolbarTitleLabel()->setText(isAutomatic(choice) ? QString::fromUtf8(automaticTitle)
-                                                     : QString::fromStdString(choice));
+    toolbarTitleLabel()->setText(nodeTitle(choice));
 
     const int W = width();
     const int C = height() - 48;

@@ -37,6 +37,9 @@ public:
 
     // The flag picture of a node's name.
     static QString flagImageName(const std::string &name);
+    // How a stored choice reads: the node's name, or the automatic route's title when the choice
+    // is automatic or empty.
+    static QString nodeTitle(const std::string &choice);
 
     ImageRadioButton *autoRouteBtn() const { return m_autoRouteBtn; }
     const std::vector<ImageRadioButton *> &myNodeItmes() const { return m_myNodeItmes; }

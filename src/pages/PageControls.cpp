@@ -2,6 +2,7 @@
 
 #include "PixelFont.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
 
@@ -31,4 +32,10 @@ QCheckBox *makeCheckbox(QWidget *parent, const QString &title)
     setPixelFont(check, 12);
     check->setStyleSheet(QStringLiteral("QCheckBox { color: #666666; background: transparent; }"));
     return check;
+}
+
+void endEditing()
+{
+    if (QWidget *focused = QApplication::focusWidget())
+        focused->clearFocus();
 }

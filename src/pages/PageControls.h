@@ -16,3 +16,7 @@ QPushButton *makeLinkButton(QWidget *parent,
 
 // A checkbox in the pages' grey, size 12, that never takes the keyboard focus.
 QCheckBox *makeCheckbox(QWidget *parent, const QString &title);
+
+// Ends any text editing, as a click elsewhere in the window does: the edited field commits its
+// text and gives up the keyboard focus.
+void endEditing();

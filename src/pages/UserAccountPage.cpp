@@ -15,7 +15,6 @@
 #include "platform/Bundle.h"
 #include "tunnel/LoginServiceKit.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
@@ -45,12 +44,6 @@ std::int64_t millisecondsSince1970()
 {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-void clearKeyFocus()
-{
-    if (QWidget *focused = QApplication::focusWidget())
-        focused->clearFocus();
 }
 
 } // namespace
@@ -262,7 +255,7 @@ void UserAccountPage::showRecord(const Platform::PropertyValue &record)
 
 void UserAccountPage::onTapButtonWithSender(int tag)
 {
-    clearKeyFocus();
+    endEditing();
     UserDefaults defaults = UserDefaults::standard();
     switch (tag) {
     case autoLoginTag:

@@ -460,3 +460,10 @@ void VPNTunnelManager::didFailWithError(const Platform::SystemExtensionRequest &
     error("Extension 激活失败：" + message + "（错误码：" + std::to_string(failure.code) + "）");
     Platform::NotificationCenter::defaultCenter().post(NOTIFY_VPNActivation_Failed, message);
 }
+
+void stopTunnelIfActive(VPNTunnelManager &tunnel)
+{
+    const int status = tunnel.vpnStatus();
+    if (status == Platform::VPNStatus::connecting || status == Platform::VPNStatus::connected)
+        tunnel.stopVPN();
+}

@@ -100,3 +100,6 @@ private:
     std::function<void(int status)> m_onVpnStatusChange;
     std::shared_ptr<ApprovalAlert> m_approvalAlert;
 };
+
+// Stops the tunnel when it is connecting or connected; otherwise does nothing.
+void stopTunnelIfActive(VPNTunnelManager &tunnel);
