@@ -45,10 +45,9 @@ std::string AFError::localizedDescription() const
     return {};
 }
 
-URLError::URLError(Code code, bool responseArrived, std::string detail)
+URLError::URLError(Code code, bool responseArrived)
     : m_code(code)
     , m_responseArrived(responseArrived)
-    , m_detail(std::move(detail))
 { }
 
 std::string URLError::localizedDescription() const

@@ -51,17 +51,15 @@ public:
     };
 
     // responseArrived: whether the server's status line had come when the failure happened.
-    URLError(Code code, bool responseArrived, std::string detail = {});
+    URLError(Code code, bool responseArrived);
 
     Code code() const { return m_code; }
     bool responseArrived() const { return m_responseArrived; }
-    const std::string &detail() const { return m_detail; } // the transport's own words, for logs
     std::string localizedDescription() const;
 
 private:
     Code m_code;
     bool m_responseArrived;
-    std::string m_detail;
 };
 
 using ResponseError = std::variant<AFError, URLError>;

@@ -9,37 +9,9 @@ namespace {
 // The description of a body that does not parse, as the user reads it.
 constexpr const char unreadableJSON[] = "未能读取数据，因为它的格式不正确。";
 
-// Reads a body without building it, and stops at the first error or at a value nested too deep.
-class NestingCheck final : public nlohmann::json_sax<nlohmann::json>
-{
-public:
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t &) override { return true; }
-    bool string(string_t &) override { return true; }
-    bool binary(binary_t &) override { return true; }
-    bool start_object(std::size_t) override { return enter(); }
-    bool key(string_t &) override { return true; }
-    bool end_object() override { return leave(); }
-    bool start_array(std::size_t) override { return enter(); }
-    bool end_array() override { return leave(); }
-    bool parse_error(std::size_t, const std::string &, const nlohmann::detail::exception &) override
-    {
-        return false;
-    }
-
-private:
-    bool enter() { return ++m_depth <= DataResponse::maximumJSONDepth; }
-    bool leave()
-    {
-        --m_depth;
-        return true;
-    }
-
-    std::size_t m_depth = 0;
-};
+// Thrown by the parser's callback to stop at a value nested too deep, before it is built.
+struct NestedTooDeep
+{ };
 
 std::string seconds(DataResponse::Clock::duration duration)
 {
@@ -92,9 +64,19 @@ std::variant<nlohmann::json, ResponseError> DataResponse::serializeJSON(long sta
         return nlohmann::json(nullptr);
     if (body.empty())
         return AFError::inputDataNilOrZeroLength();
-    NestingCheck check;
-    if (!nlohmann::json::sax_parse(body, &check))
-        return AFError::jsonSerializationFailed(unreadableJSON);
-    // The same text has just been read without an error, so this parse succeeds.
-    return nlohmann::json::parse(body);
+    // The parser reports each array or object it opens with the number of those open around it.
+    const auto limitDepth = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json &) {
+        const bool opens = event == nlohmann::json::parse_event_t::object_start
+                           || event == nlohmann::json::parse_event_t::array_start;
+        if (opens && std::size_t(depth) >= maximumJSONDepth)
+            throw NestedTooDeep();
+        return true;
+    };
+    try {
+        auto parsed = nlohmann::json::parse(body, limitDepth, false);
+        if (!parsed.is_discarded())
+            return parsed;
+    } catch (const NestedTooDeep &) {
+    }
+    return AFError::jsonSerializationFailed(unreadableJSON);
 }

@@ -19,7 +19,6 @@ struct DataResponse
     struct Timeline
     {
         Clock::time_point requestStart;
-        std::optional<Clock::time_point> initialResponse; // first byte of the answer
         Clock::time_point requestCompleted;
         Clock::time_point serializationCompleted;
     };

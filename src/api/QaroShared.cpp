@@ -1,5 +1,7 @@
 #include "QaroShared.h"
 
+#include "UserDefaults.h"
+
 #include "platform/FileOperations.h"
 #include "platform/GroupContainer.h"
 #include "platform/Log.h"
@@ -117,10 +119,7 @@ std::optional<Platform::PropertyValue> QaroShared::value(const std::string &key)
 
 std::optional<std::string> QaroShared::string(const std::string &key) const
 {
-    const auto stored = value(key);
-    if (!stored || !stored->is_string())
-        return std::nullopt;
-    return stored->get<std::string>();
+    return UserDefaults(Platform::PreferenceStore::group(groupIdentifier)).string(key);
 }
 
 std::string QaroShared::tunMode() const

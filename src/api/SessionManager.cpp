@@ -338,27 +338,19 @@ void SessionManager::finish(void *easy, int result)
 
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
-    curl_off_t firstByte = 0;
-    curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
 
     DataResponse response;
     response.request = transfer->sent;
     response.timeline.requestStart = transfer->start;
     response.timeline.requestCompleted = DataResponse::Clock::now();
-    if (firstByte > 0)
-        response.timeline.initialResponse = transfer->start + std::chrono::microseconds(firstByte);
+    const auto code = CURLcode(result);
+    if (code != CURLE_OK)
+        response.result = URLError(errorCode(code, transfer->tooLarge), status > 0);
+    else
+        response.result = DataResponse::serializeJSON(status, transfer->received);
     if (status > 0) {
         response.response = HTTPURLResponse{transfer->sent.url, status, transfer->responseHeaders};
-        response.data = transfer->received;
-    }
-
-    const auto code = CURLcode(result);
-    if (code != CURLE_OK) {
-        response.result = URLError(errorCode(code, transfer->tooLarge),
-                                   status > 0,
-                                   curl_easy_strerror(code));
-    } else {
-        response.result = DataResponse::serializeJSON(status, transfer->received);
+        response.data = std::move(transfer->received);
     }
 
     Platform::mainQueue().async(

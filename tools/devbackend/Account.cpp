@@ -14,11 +14,6 @@ nlohmann::json optionalJson(const std::optional<bool> &value)
     return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-std::optional<bool> optionalBool(const nlohmann::json &value)
-{
-    return value.is_null() ? std::nullopt : std::optional<bool>(value.get<bool>());
-}
-
 std::time_t timestampFrom(const nlohmann::json &value)
 {
     const std::optional<std::time_t> time = parseTimestamp(value.get<std::string>());
@@ -144,6 +139,11 @@ Account Account::fromFile(const nlohmann::json &entry)
             {token.at("token").get<std::string>(), timestampFrom(token.at("expires_at"))});
     }
     return account;
+}
+
+std::optional<bool> optionalBool(const nlohmann::json &value)
+{
+    return value.is_null() ? std::nullopt : std::optional<bool>(value.get<bool>());
 }
 
 } // namespace Dev

@@ -63,5 +63,7 @@ private:
 std::string normalizedEmail(std::string_view email);
 // One "@" with something before it and a dotted domain after it, no spaces.
 bool looksLikeEmail(std::string_view email);
+// A JSON boolean, or nothing for null (a service flag the backend leaves unset).
+std::optional<bool> optionalBool(const nlohmann::json &value);
 
 } // namespace Dev

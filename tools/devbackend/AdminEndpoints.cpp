@@ -67,11 +67,6 @@ bool membersPass(const nlohmann::json &body, const std::map<std::string, Check> 
     return true;
 }
 
-std::optional<bool> optionalBool(const nlohmann::json &value)
-{
-    return value.is_null() ? std::nullopt : std::optional<bool>(value.get<bool>());
-}
-
 } // namespace
 
 std::optional<Result> AdminEndpoints::handle(const httplib::Request &request, std::time_t now)
