@@ -356,11 +356,7 @@ void NodesInfoVC::showToast(const std::string &message)
     // One message at a time: piled up, neither could be read.
     if (ToastWindowController *other = ToastWindowController::onScreen())
         other->close();
-    m_toastWC = new ToastWindowController(this);
-    m_toastWC->setAttribute(Qt::WA_DeleteOnClose);
-    m_toastWC->setMessage(QString::fromStdString(message));
-    m_toastWC->showWindow();
-    m_toastWC->showHud();
+    m_toastWC = ToastWindowController::present(QString::fromStdString(message), this);
 }
 
 void NodesInfoVC::showRemainingTraffic(const std::string &text)

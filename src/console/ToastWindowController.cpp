@@ -34,6 +34,16 @@ ToastWindowController *ToastWindowController::onScreen()
     return toast && toast->isVisible() ? toast : nullptr;
 }
 
+ToastWindowController *ToastWindowController::present(const QString &message, QWidget *parent)
+{
+    auto *toast = new ToastWindowController(parent);
+    toast->setAttribute(Qt::WA_DeleteOnClose);
+    toast->setMessage(message);
+    toast->showWindow();
+    toast->showHud();
+    return toast;
+}
+
 QLabel *ToastWindowController::titleTextField() const
 {
     return m_ui->titleTextField;

@@ -35,6 +35,8 @@ public:
 
     // The toast shown last, whoever showed it, while it is still on screen.
     static ToastWindowController *onScreen();
+    // A new toast with the message, shown at once; it deletes itself when it closes.
+    static ToastWindowController *present(const QString &message, QWidget *parent = nullptr);
 
     void setMessage(const QString &message) { m_message = message; }
     const QString &message() const { return m_message; }

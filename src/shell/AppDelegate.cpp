@@ -199,11 +199,7 @@ void AppDelegate::showToast(const QString &text)
         return;
     if (m_toastW)
         m_toastW->close();
-    m_toastW = new ToastWindowController;
-    m_toastW->setAttribute(Qt::WA_DeleteOnClose);
-    m_toastW->setMessage(text);
-    m_toastW->showWindow();
-    m_toastW->showHud();
+    m_toastW = ToastWindowController::present(text);
 }
 
 void AppDelegate::refreshStatusMenu()
