@@ -72,6 +72,34 @@ std::error_code writeFileAtomically(const std::filesystem::path &file,
     return {};
 }
 
+std::error_code readFile(const std::filesystem::path &file,
+                         std::string &contents,
+                         struct stat *status)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return lastError();
+    std::error_code error;
+    if (status && ::fstat(fd, status) != 0)
+        error = lastError();
+    std::string text;
+    char buffer[65536];
+    while (!error) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            error = lastError();
+        if (count <= 0)
+            break;
+        text.append(buffer, std::size_t(count));
+    }
+    ::close(fd);
+    if (!error)
+        contents = std::move(text);
+    return error;
+}
+
 std::error_code createDirectories(const std::filesystem::path &directory, mode_t mode)
 {
     std::vector<std::filesystem::path> missing;
@@ -94,6 +122,12 @@ std::error_code createDirectories(const std::filesystem::path &directory, mode_t
             return lastError();
     }
     return {};
+}
+
+bool isPlainFileName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".."
+           && name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
 std::optional<std::filesystem::path> moveAside(const std::filesystem::path &file,

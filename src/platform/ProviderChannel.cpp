@@ -1,11 +1,19 @@
 #include "ProviderChannel.h"
 
 #include "Dispatch.h"
+#include "Log.h"
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string_view>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -14,24 +22,107 @@ namespace Platform {
 
 namespace {
 
-constexpr std::size_t longestLine = 64 * 1024;
+constexpr const char logCategory[] = "ProviderChannel";
+// Protocol lines are flat objects; anything nested deeper is no protocol line, and refusing it
+// while parsing keeps hostile nesting from costing a deep copy later.
+constexpr int deepestNesting = 16;
+
+struct NestedTooDeep
+{ };
+
+// The line as a JSON object, or nothing.
+std::optional<nlohmann::json> parsedObject(std::string_view line)
+{
+    const auto limitDepth = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json &) {
+        const bool opens = event == nlohmann::json::parse_event_t::object_start
+                           || event == nlohmann::json::parse_event_t::array_start;
+        if (opens && depth >= deepestNesting)
+            throw NestedTooDeep();
+        return true;
+    };
+    try {
+        auto parsed = nlohmann::json::parse(line, limitDepth, false);
+        if (parsed.is_object())
+            return parsed;
+    } catch (const NestedTooDeep &) {
+    }
+    return std::nullopt;
+}
+
+// Logged on the main queue, where the log's receiver surely still exists.
+void logSkipped(const std::string &why)
+{
+    mainQueue().async(
+        [why] { Log::system(LogLevel::Error, logCategory, "skipped a provider line: " + why); });
+}
 
 } // namespace
 
-// Shared by the channel and its reader thread; the socket closes when both are done with it.
+// Shared by the channel and its two threads; the socket closes when all are done with it.
 struct ProviderChannel::State
 {
     int fd = -1;
+    std::mutex mutex;
+    std::condition_variable queued;
+    std::deque<std::string> lines; // waiting to be written
+    bool closed = false;
+    std::atomic<bool> stalled = false;
+
     ~State()
     {
         if (fd >= 0)
             ::close(fd);
     }
+
+    void shutDown()
+    {
+        {
+            std::lock_guard lock(mutex);
+            closed = true;
+        }
+        queued.notify_all();
+        ::shutdown(fd, SHUT_RDWR);
+    }
+
+    // Writes queued lines until the channel closes. A line the provider leaves unread past the
+    // send timeout ends the channel rather than leave half of it in the stream.
+    void writeLines()
+    {
+        for (;;) {
+            std::string line;
+            {
+                std::unique_lock lock(mutex);
+                queued.wait(lock, [this] { return closed || !lines.empty(); });
+                if (closed)
+                    return;
+                line = std::move(lines.front());
+                lines.pop_front();
+            }
+            std::size_t sent = 0;
+            while (sent < line.size()) {
+                const ssize_t count = ::send(fd,
+                                             line.data() + sent,
+                                             line.size() - sent,
+                                             MSG_NOSIGNAL);
+                if (count < 0 && errno == EINTR)
+                    continue;
+                if (count <= 0) {
+                    stalled = count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+                    shutDown();
+                    return;
+                }
+                sent += std::size_t(count);
+            }
+        }
+    }
 };
 
-ProviderChannel::ProviderChannel(std::shared_ptr<State> state)
+ProviderChannel::ProviderChannel(std::shared_ptr<State> state, pid_t peer)
     : m_state(std::move(state))
-{ }
+    , m_peerPid(peer)
+{
+    std::thread([state = m_state] { state->writeLines(); }).detach();
+}
 
 ProviderChannel::~ProviderChannel()
 {
@@ -43,22 +134,31 @@ std::unique_ptr<ProviderChannel> ProviderChannel::connect(const std::filesystem:
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     const std::string path = socket.string();
-    if (path.size() >= sizeof address.sun_path)
+    if (path.empty() || path.size() >= sizeof address.sun_path)
         return nullptr;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
     auto state = std::make_shared<State>();
-    state->fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Not blocking: a provider whose backlog is full must not hold up the main thread.
+    state->fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (state->fd < 0
         || ::connect(state->fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) != 0)
         return nullptr;
-    return std::unique_ptr<ProviderChannel>(new ProviderChannel(std::move(state)));
+    const int flags = ::fcntl(state->fd, F_GETFL);
+    ::fcntl(state->fd, F_SETFL, flags & ~O_NONBLOCK);
+    const timeval timeout{sendTimeoutSeconds, 0};
+    ::setsockopt(state->fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    ::getsockopt(state->fd, SOL_SOCKET, SO_PEERCRED, &peer, &length);
+    return std::unique_ptr<ProviderChannel>(new ProviderChannel(std::move(state), peer.pid));
 }
 
 void ProviderChannel::startReading(MessageHandler onMessage, ClosedHandler onClosed)
 {
     std::thread([state = m_state, onMessage = std::move(onMessage), onClosed = std::move(onClosed)] {
         std::string buffer;
+        bool skipping = false; // inside a line that is over the limit
         char chunk[4096];
         for (;;) {
             const ssize_t count = ::recv(state->fd, chunk, sizeof chunk, 0);
@@ -68,43 +168,55 @@ void ProviderChannel::startReading(MessageHandler onMessage, ClosedHandler onClo
                 break;
             buffer.append(chunk, std::size_t(count));
             for (std::size_t end; (end = buffer.find('\n')) != std::string::npos;) {
-                auto message = nlohmann::json::parse(buffer.substr(0, end), nullptr, false);
+                if (!skipping && end > longestLine) {
+                    logSkipped("longer than " + std::to_string(longestLine) + " bytes");
+                } else if (!skipping) {
+                    if (auto message = parsedObject(std::string_view(buffer).substr(0, end)))
+                        mainQueue().async(
+                            [onMessage, message = std::move(*message)] { onMessage(message); });
+                    else
+                        logSkipped("not a JSON object");
+                }
+                skipping = false;
                 buffer.erase(0, end + 1);
-                if (message.is_object())
-                    mainQueue().async(
-                        [onMessage, message = std::move(message)] { onMessage(message); });
             }
-            if (buffer.size() > longestLine)
-                break; // a provider that does not keep to the protocol
+            if (buffer.size() > longestLine) {
+                if (!skipping)
+                    logSkipped("longer than " + std::to_string(longestLine) + " bytes");
+                skipping = true;
+                buffer.clear();
+            }
         }
-        ::shutdown(state->fd, SHUT_RDWR);
+        state->shutDown();
         mainQueue().async(onClosed);
     }).detach();
 }
 
 bool ProviderChannel::send(const nlohmann::json &message)
 {
-    const std::string line = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
-                             + "\n";
-    std::size_t sent = 0;
-    while (sent < line.size()) {
-        const ssize_t count = ::send(m_state->fd,
-                                     line.data() + sent,
-                                     line.size() - sent,
-                                     MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
+    std::string line = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (line.size() > longestLine)
+        return false;
+    line += '\n';
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->closed)
             return false;
-        sent += std::size_t(count);
+        m_state->lines.push_back(std::move(line));
     }
+    m_state->queued.notify_one();
     return true;
+}
+
+bool ProviderChannel::stalled() const
+{
+    return m_state->stalled;
 }
 
 void ProviderChannel::close()
 {
     if (m_state && m_state->fd >= 0)
-        ::shutdown(m_state->fd, SHUT_RDWR);
+        m_state->shutDown();
 }
 
 } // namespace Platform

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,6 +105,8 @@ std::optional<ProviderLauncher::Launched> ProviderLauncher::launch(
         return std::nullopt;
     }
 
+    // Held before anything can reap the child, so the handle is surely of this process.
+    auto process = ProviderProcess::open(pid);
     writeIgnoringBrokenPipe(input[1], options);
     ::close(input[1]);
     // The provider is our child while we run; reap it whenever it ends.
@@ -111,14 +114,20 @@ std::optional<ProviderLauncher::Launched> ProviderLauncher::launch(
         while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
         }
     }).detach();
-    return Launched{pid, ready[0]};
+    return Launched{std::move(process), ready[0]};
 }
 
-bool ProviderLauncher::waitUntilReady(int readyPipe)
+bool ProviderLauncher::waitUntilReady(int readyPipe, double seconds)
 {
     std::string received;
     char chunk[64];
+    pollfd readable{readyPipe, POLLIN, 0};
     for (;;) {
+        const int polled = ::poll(&readable, 1, int(seconds * 1000));
+        if (polled < 0 && errno == EINTR)
+            continue;
+        if (polled <= 0)
+            return false;
         const ssize_t count = ::read(readyPipe, chunk, sizeof chunk);
         if (count < 0 && errno == EINTR)
             continue;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ProviderProcess.h"
+
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,7 +20,7 @@ class ProviderLauncher
 public:
     struct Launched
     {
-        pid_t pid = -1;
+        std::shared_ptr<ProviderProcess> process;
         int readyPipe = -1; // the read end; the caller closes it
     };
 
@@ -27,8 +30,9 @@ public:
                                           const std::string &options,
                                           std::string &error);
 
-    // Reads the provider's standard output until its "ready" line (true) or its end (false).
-    static bool waitUntilReady(int readyPipe);
+    // Reads the provider's standard output until its "ready" line (true), its end, or, should a
+    // descendant keep the pipe open, until seconds have passed (false).
+    static bool waitUntilReady(int readyPipe, double seconds);
 };
 
 } // namespace Platform

@@ -49,11 +49,19 @@ void LocalSystemExtensionManager::submitRequest(std::shared_ptr<SystemExtensionR
 void LocalSystemExtensionManager::activate(const SystemExtensionRequest &request,
                                            SystemExtensionRequestDelegate &delegate) const
 {
+    // Without a data directory of its own, the extension has nowhere to go: never the working
+    // directory.
+    if (m_installedExtensions.empty() || !m_installedExtensions.is_absolute()) {
+        delegate.didFailWithError(request,
+                                  {SystemExtensionError::unknown,
+                                   "安装系统扩展失败：找不到用户数据目录。"});
+        return;
+    }
     const std::string name = request.identifier() + ".systemextension";
     const auto source = m_applicationBundle / "Contents" / "Library" / "SystemExtensions" / name;
     const auto installed = m_installedExtensions / name;
     std::error_code error;
-    if (!std::filesystem::is_directory(source, error)) {
+    if (!isPlainFileName(request.identifier()) || !std::filesystem::is_directory(source, error)) {
         delegate.didFailWithError(request,
                                   {SystemExtensionError::extensionNotFound, "找不到系统扩展。"});
         return;

@@ -9,8 +9,7 @@
 #include "Uuid.h"
 #include "XdgDirectories.h"
 
-#include <fstream>
-#include <iterator>
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -96,6 +95,57 @@ struct SystemVPNService::Stored
     }
 };
 
+// The connection of one configuration: the configuration's own checks, then its extension's
+// session, whose status it reports.
+class SystemVPNService::ConfigurationConnection final : public TunnelProviderSession
+{
+public:
+    ConfigurationConnection(std::weak_ptr<SystemVPNService> service,
+                            std::string identifier,
+                            std::shared_ptr<ProviderSession> session)
+        : m_service(std::move(service))
+        , m_identifier(std::move(identifier))
+        , m_session(std::move(session))
+    { }
+
+    const std::shared_ptr<ProviderSession> &session() const { return m_session; }
+    void bind(std::shared_ptr<ProviderSession> session) { m_session = std::move(session); }
+
+    int status() const override { return m_session ? m_session->status() : VPNStatus::invalid; }
+
+    std::optional<VPNError> startVPNTunnel(const Options &options) override
+    {
+        if (m_identifier.empty())
+            return VPNErrors::configurationInvalid(); // never saved
+        auto service = m_service.lock();
+        if (!service)
+            return VPNErrors::serviceGone();
+        StartCheck check = service->startCheck(m_identifier);
+        if (check.refusal)
+            return check.refusal;
+        m_session = std::move(check.session);
+        return m_session->startVPNTunnel(options);
+    }
+
+    void stopVPNTunnel() override
+    {
+        if (m_session)
+            m_session->stopVPNTunnel();
+    }
+
+    std::optional<VPNError> sendProviderMessage(const std::string &data, ReplyHandler reply) override
+    {
+        if (!m_session)
+            return VPNErrors::connectionFailed("隧道未运行。");
+        return m_session->sendProviderMessage(data, std::move(reply));
+    }
+
+private:
+    const std::weak_ptr<SystemVPNService> m_service;
+    const std::string m_identifier;
+    std::shared_ptr<ProviderSession> m_session;
+};
+
 std::optional<SystemVPNService::Paths> SystemVPNService::standardPaths()
 {
     const auto data = XdgDirectories::dataHome();
@@ -126,10 +176,17 @@ std::optional<SystemVPNService::Stored> SystemVPNService::read(std::optional<VPN
         error = VPNErrors::configurationReadWriteFailed("找不到用户数据目录。");
         return std::nullopt;
     }
-    std::ifstream stream(m_paths->configurations);
-    if (!stream)
-        return Stored{};
-    const std::string contents(std::istreambuf_iterator<char>(stream), {});
+    std::string contents;
+    if (const std::error_code failed = readFile(m_paths->configurations, contents)) {
+        if (failed == std::errc::no_such_file_or_directory)
+            return Stored{};
+        // A file that cannot be read now is not replaced: it may be perfectly good.
+        Log::system(LogLevel::Error,
+                    logCategory,
+                    "cannot read " + m_paths->configurations.string() + ": " + failed.message());
+        error = VPNErrors::configurationReadWriteFailed("无法读取VPN配置文件：" + failed.message());
+        return std::nullopt;
+    }
     const auto parsed = nlohmann::json::parse(contents, nullptr, false);
     if (parsed.is_object() && parsed.contains("configurations")
         && parsed["configurations"].is_array())
@@ -163,6 +220,7 @@ void SystemVPNService::loadAllFromPreferences(LoadAllCompletion completion)
 {
     std::optional<VPNError> error;
     Managers managers;
+    std::vector<std::shared_ptr<ProviderSession>> sessions;
     if (auto stored = read(error)) {
         for (const auto &record : stored->configurations) {
             const auto identifier = stringMember(record, "identifier");
@@ -170,12 +228,26 @@ void SystemVPNService::loadAllFromPreferences(LoadAllCompletion completion)
                 continue;
             auto manager = std::make_shared<TunnelProviderManager>(weak_from_this(), *identifier);
             decodeInto(record, *manager);
-            session(*identifier);
+            if (const auto found = connectionOf(*manager)->session();
+                found && std::find(sessions.begin(), sessions.end(), found) == sessions.end())
+                sessions.push_back(found);
             managers.push_back(std::move(manager));
         }
     }
-    mainQueue().async(
-        [completion = std::move(completion), managers, error] { completion(managers, error); });
+    auto finish = [completion = std::move(completion), managers, error] {
+        completion(managers, error);
+    };
+    if (sessions.empty()) {
+        mainQueue().async(std::move(finish));
+        return;
+    }
+    auto waiting = std::make_shared<std::size_t>(sessions.size());
+    for (const auto &session : sessions) {
+        session->whenSettled([waiting, finish] {
+            if (--*waiting == 0)
+                finish();
+        });
+    }
 }
 
 void SystemVPNService::save(const std::shared_ptr<TunnelProviderManager> &manager,
@@ -212,7 +284,7 @@ void SystemVPNService::load(const std::shared_ptr<TunnelProviderManager> &manage
                                            : stored->find(manager->identifier());
         if (record) {
             decodeInto(*record, *manager);
-            session(manager->identifier());
+            connectionOf(*manager);
         } else {
             error = manager->identifier().empty() ? VPNErrors::configurationInvalid()
                                                   : VPNErrors::configurationStale();
@@ -225,51 +297,77 @@ std::shared_ptr<VPNConnection> SystemVPNService::connection(const TunnelProvider
 {
     if (manager.identifier().empty() || !m_paths) {
         // A configuration that was never saved has a connection that cannot start.
-        return std::make_shared<ProviderSession>(std::filesystem::path(), [] {
-            return ProviderSession::Launch{VPNErrors::configurationInvalid(), {}};
-        });
+        return std::make_shared<ConfigurationConnection>(std::weak_ptr<SystemVPNService>(),
+                                                         std::string(),
+                                                         nullptr);
     }
-    return session(manager.identifier());
+    return connectionOf(manager);
 }
 
-std::shared_ptr<ProviderSession> SystemVPNService::session(const std::string &identifier)
+std::shared_ptr<SystemVPNService::ConfigurationConnection> SystemVPNService::connectionOf(
+    const TunnelProviderManager &manager)
 {
-    auto &session = m_sessions[identifier];
+    std::optional<std::string> bundleIdentifier;
+    if (const auto &protocol = manager.protocolConfiguration;
+        protocol && protocol->kind == VPNProtocol::Kind::tunnelProvider)
+        bundleIdentifier = protocol->providerBundleIdentifier;
+    auto &connection = m_connections[manager.identifier()];
+    if (!connection)
+        connection
+            = std::make_shared<ConfigurationConnection>(std::static_pointer_cast<SystemVPNService>(
+                                                            shared_from_this()),
+                                                        manager.identifier(),
+                                                        nullptr);
+    connection->bind(session(bundleIdentifier));
+    return connection;
+}
+
+SystemVPNService::StartCheck SystemVPNService::startCheck(const std::string &identifier)
+{
+    std::optional<VPNError> error;
+    auto stored = read(error);
+    if (!stored)
+        return {error, nullptr};
+    const nlohmann::json *record = stored->find(identifier);
+    if (!record)
+        return {VPNErrors::configurationStale(), nullptr};
+    TunnelProviderManager manager(weak_from_this(), identifier);
+    decodeInto(*record, manager);
+    if (!manager.isEnabled)
+        return {VPNErrors::configurationDisabled(), nullptr};
+    const auto &protocol = manager.protocolConfiguration;
+    auto found = protocol && protocol->kind == VPNProtocol::Kind::tunnelProvider
+                     ? session(protocol->providerBundleIdentifier)
+                     : nullptr;
+    if (!found)
+        return {VPNErrors::configurationInvalid(), nullptr};
+    return {std::nullopt, found};
+}
+
+std::shared_ptr<ProviderSession> SystemVPNService::session(
+    const std::optional<std::string> &bundleIdentifier)
+{
+    // The identifier comes from a file: it names a bundle and a socket only as a plain name.
+    if (!m_paths || !bundleIdentifier || !isPlainFileName(*bundleIdentifier))
+        return nullptr;
+    auto &session = m_sessions[*bundleIdentifier];
     if (session)
         return session;
 
     const Paths paths = *m_paths;
-    std::weak_ptr<VPNService> weakService = weak_from_this();
-    auto check = [this, weakService, paths, identifier]() -> ProviderSession::Launch {
-        if (weakService.expired())
-            return {VPNErrors::serviceGone(), {}};
-        std::optional<VPNError> error;
-        auto stored = read(error);
-        if (!stored)
-            return {error, {}};
-        const nlohmann::json *record = stored->find(identifier);
-        if (!record)
-            return {VPNErrors::configurationStale(), {}};
-        TunnelProviderManager manager(weakService, identifier);
-        decodeInto(*record, manager);
-        if (!manager.isEnabled)
-            return {VPNErrors::configurationDisabled(), {}};
-        const auto &protocol = manager.protocolConfiguration;
-        if (!protocol || protocol->kind != VPNProtocol::Kind::tunnelProvider
-            || !protocol->providerBundleIdentifier)
-            return {VPNErrors::configurationInvalid(), {}};
-        const Bundle extension(paths.installedExtensions
-                               / (*protocol->providerBundleIdentifier + ".systemextension"));
-        const auto program = extension.executableName();
-        const auto executable = extension.bundlePath() / "Contents" / "bin"
-                                / program.value_or(std::string());
-        if (!program || program->empty() || ::access(executable.c_str(), X_OK) != 0)
+    const std::filesystem::path extension = paths.installedExtensions
+                                            / (*bundleIdentifier + ".systemextension");
+    auto check = [extension, sockets = paths.sockets]() -> ProviderSession::Launch {
+        const auto program = Bundle(extension).executableName();
+        const auto executable = extension / "Contents" / "bin" / program.value_or(std::string());
+        if (!program || !isPlainFileName(*program) || ::access(executable.c_str(), X_OK) != 0)
             return {VPNErrors::configurationInvalid("找不到已安装的隧道扩展。"), {}};
-        if (createDirectories(paths.sockets, 0700))
+        if (createDirectories(sockets, 0700))
             return {VPNErrors::connectionFailed("无法创建隧道的通信目录。"), {}};
         return {std::nullopt, executable};
     };
-    session = std::make_shared<ProviderSession>(paths.sockets / (identifier + ".sock"),
+    session = std::make_shared<ProviderSession>(paths.sockets / (*bundleIdentifier + ".sock"),
+                                                paths.installedExtensions,
                                                 std::move(check));
     session->probe();
     return session;

@@ -12,8 +12,10 @@ class ProviderSession;
 
 // The VPN service of this system: the application's tunnel configurations kept in one file, and
 // for each a connection to a provider process started from the installed system extension named
-// by its protocol. Providers run in sessions of their own and outlive the application; a later
-// run finds them again through their sockets.
+// by its protocol. An extension has one provider at most, whatever the configurations say: every
+// configuration of it shares the one session, whose socket is named after the extension.
+// Providers run in sessions of their own and outlive the application; a later run finds them
+// again through their sockets.
 class SystemVPNService final : public VPNService
 {
 public:
@@ -34,6 +36,8 @@ public:
     explicit SystemVPNService(std::optional<Paths> paths);
     ~SystemVPNService() override;
 
+    // Completes once the provider of every loaded configuration has told its status (or missed
+    // its deadline), so the loaded connections report what really runs.
     void loadAllFromPreferences(LoadAllCompletion completion) override;
     void save(const std::shared_ptr<TunnelProviderManager> &manager,
               TunnelProviderManager::Completion completion) override;
@@ -43,12 +47,25 @@ public:
 
 private:
     struct Stored;
+    class ConfigurationConnection;
 
+    // Nothing, with the error, when the file cannot be read; a file that does not parse is moved
+    // aside and reads as empty.
     std::optional<Stored> read(std::optional<VPNError> &error) const;
     std::optional<VPNError> write(const Stored &stored) const;
-    std::shared_ptr<ProviderSession> session(const std::string &identifier);
+    // The session a saved configuration starts through, or why it may not start now.
+    struct StartCheck
+    {
+        std::optional<VPNError> refusal;
+        std::shared_ptr<ProviderSession> session;
+    };
+    StartCheck startCheck(const std::string &identifier);
+    std::shared_ptr<ConfigurationConnection> connectionOf(const TunnelProviderManager &manager);
+    // The session of an extension; nothing for an identifier that cannot name one.
+    std::shared_ptr<ProviderSession> session(const std::optional<std::string> &bundleIdentifier);
 
     const std::optional<Paths> m_paths;
+    std::map<std::string, std::shared_ptr<ConfigurationConnection>> m_connections;
     std::map<std::string, std::shared_ptr<ProviderSession>> m_sessions;
 };
 

@@ -178,38 +178,48 @@ bool VPNTunnelManager::applyRequiredSettings(Platform::TunnelProviderManager &ma
 
 void VPNTunnelManager::loadOrCreateManager(ManagerCompletion completion)
 {
+    // Overlapping calls share one load: each on its own would create a configuration.
+    m_managerWaiters->push_back(std::move(completion));
+    if (m_managerWaiters->size() > 1)
+        return;
+    const ManagerCompletion done =
+        [waiters = m_managerWaiters](const ManagerPointer &manager,
+                                     const std::optional<std::string> &message) {
+            for (const auto &waiter : std::exchange(*waiters, {}))
+                waiter(manager, message);
+        };
     m_environment.service->loadAllFromPreferences(
-        [weak = weak_from_this(), completion](const Managers &managers,
-                                              const std::optional<Platform::VPNError> &loadError) {
+        [weak = weak_from_this(), done](const Managers &managers,
+                                        const std::optional<Platform::VPNError> &loadError) {
             auto self = weak.lock();
             if (!self) {
-                completion(nullptr, managerGone);
+                done(nullptr, managerGone);
                 return;
             }
             if (loadError) {
                 const std::string message = "加载VPN配置列表失败："
                                             + loadError->localizedDescription;
                 error(message);
-                completion(nullptr, message);
+                done(nullptr, message);
                 return;
             }
             if (managers.empty()) {
-                self->saveAndReload(self->makeManager(), completion);
+                self->saveAndReload(self->makeManager(), done);
                 return;
             }
             auto manager = self->findManager(managers, true);
             if (!manager) {
                 error("获取targetManager失败");
-                completion(nullptr, "获取targetManager失败");
+                done(nullptr, "获取targetManager失败");
                 return;
             }
             const bool created = manager->identifier().empty();
             if (created || applyRequiredSettings(*manager)) {
-                self->saveAndReload(manager, completion);
+                self->saveAndReload(manager, done);
                 return;
             }
             self->m_tunnelManager = manager;
-            completion(manager, std::nullopt);
+            done(manager, std::nullopt);
         });
 }
 

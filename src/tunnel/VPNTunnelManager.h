@@ -99,6 +99,10 @@ private:
     ManagerPointer m_tunnelManager;
     std::function<void(int status)> m_onVpnStatusChange;
     std::shared_ptr<ApprovalAlert> m_approvalAlert;
+    // The callers of a configuration load in progress; they outlive the manager, so that each
+    // hears of its end.
+    std::shared_ptr<std::vector<ManagerCompletion>> m_managerWaiters
+        = std::make_shared<std::vector<ManagerCompletion>>();
 };
 
 // Stops the tunnel when it is connecting or connected; otherwise does nothing.

@@ -118,3 +118,19 @@ TEST_F(SystemExtensionsTest, AnExtensionOfAnotherIdentifierIsRefused)
     EXPECT_EQ(activate(), std::vector<std::string>{"failed 5 系统扩展的标识符不符。"});
     EXPECT_FALSE(std::filesystem::exists(installedProgram));
 }
+
+TEST_F(SystemExtensionsTest, WithoutADataDirectoryNothingIsInstalledAnywhere)
+{
+    writeExtension(bundle, "com.qaromac.wv.sysne", "1.0.0", "x");
+    const auto workingDirectory = std::filesystem::current_path();
+    std::filesystem::current_path(home.root());
+    LocalSystemExtensionManager homeless{bundle, {}};
+    auto request = SystemExtensionRequest::activationRequest("com.qaromac.wv.sysne");
+    request->delegate = delegate;
+    homeless.submitRequest(request);
+    queue->runUntilIdle();
+    std::filesystem::current_path(workingDirectory);
+    EXPECT_EQ(delegate->events,
+              std::vector<std::string>{"failed 1 安装系统扩展失败：找不到用户数据目录。"});
+    EXPECT_FALSE(std::filesystem::exists(home.root() / "com.qaromac.wv.sysne.systemextension"));
+}

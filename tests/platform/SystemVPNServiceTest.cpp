@@ -107,8 +107,9 @@ TEST_F(SystemVPNServiceTest, SavedConfigurationsComeBackInTheirOrderInALaterRun)
     EXPECT_TRUE(managers[1]->isOnDemandEnabled);
     EXPECT_EQ(managers[1]->protocolConfiguration->providerConfiguration,
               second->protocolConfiguration->providerConfiguration);
-    // Each loaded configuration reports its tunnel, down as nothing runs.
-    EXPECT_EQ(posted, (std::vector<int>{1, 1}));
+    // The extension's one tunnel reports itself, down as nothing runs.
+    EXPECT_EQ(posted, (std::vector<int>{1}));
+    EXPECT_EQ(managers[0]->connection()->status(), managers[1]->connection()->status());
 }
 
 TEST_F(SystemVPNServiceTest, UnsavedStaleAndDamagedConfigurationsAreErrors)
@@ -168,7 +169,7 @@ TEST_F(SystemVPNServiceTest, AStaleSocketReadsAsDisconnected)
     save(manager);
     // A socket file nobody listens on any more, as a crashed provider leaves behind.
     std::filesystem::create_directories(paths.sockets);
-    const auto socketPath = paths.sockets / (manager->identifier() + ".sock");
+    const auto socketPath = paths.sockets / "com.qaromac.wv.sysne.sock";
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -180,4 +181,45 @@ TEST_F(SystemVPNServiceTest, AStaleSocketReadsAsDisconnected)
     auto later = std::make_shared<Platform::SystemVPNService>(paths);
     loadAll(*later);
     EXPECT_EQ(posted, std::vector<int>{Platform::VPNStatus::disconnected});
+}
+
+// Names read from the configurations file and the installed Info.json become one path entry
+// each or nothing: no socket elsewhere is reached, no program elsewhere started.
+TEST_F(SystemVPNServiceTest, NamesFromFilesNeverLeadOutOfTheirDirectories)
+{
+    std::filesystem::create_directories(paths.sockets);
+    const auto outside = paths.sockets.parent_path() / "outside.sock";
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, outside.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 4), 0);
+    std::filesystem::create_directories(paths.configurations.parent_path());
+    std::ofstream(paths.configurations) << R"({"configurations": [{"identifier": "../outside",
+        "enabled": true, "protocol": {"kind": "tunnelProvider",
+        "providerBundleIdentifier": "com.qaromac.wv.sysne"}}]})";
+    const auto extension = paths.installedExtensions / "com.qaromac.wv.sysne.systemextension";
+    std::filesystem::create_directories(extension / "Contents");
+    std::ofstream(extension / "Contents/Info.json") << R"({"CFBundleExecutable": "/bin/true"})";
+
+    const auto managers = loadAll(*service);
+    ASSERT_EQ(managers.size(), 1u);
+    EXPECT_EQ(managers[0]->connection()->startVPNTunnel({})->localizedDescription,
+              "VPN配置无效。找不到已安装的隧道扩展。");
+    EXPECT_LT(::accept(listener, nullptr, nullptr), 0); // nobody came
+    ::close(listener);
+}
+
+// A configurations file that cannot be read now is an error, and stays as it is.
+TEST_F(SystemVPNServiceTest, AnUnreadableFileIsReportedNotReplaced)
+{
+    std::filesystem::create_directories(paths.configurations / "in-the-way");
+    std::optional<VPNError> loadError;
+    service->loadAllFromPreferences([&](const auto &, const auto &error) { loadError = error; });
+    queue->runUntilIdle();
+    ASSERT_TRUE(loadError);
+    EXPECT_EQ(loadError->code, 5);
+    EXPECT_TRUE(save(configured(*service)));
+    EXPECT_TRUE(std::filesystem::is_directory(paths.configurations / "in-the-way"));
 }

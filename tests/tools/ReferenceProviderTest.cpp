@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -124,16 +126,16 @@ std::vector<std::string> lines(const std::string &text)
 class ProviderProcess
 {
 public:
-    ProviderProcess(const std::vector<std::string> &arguments, const std::string &options)
+    // It reads no options, and so does nothing, until giveOptions().
+    explicit ProviderProcess(const std::vector<std::string> &arguments)
     {
-        int input[2];
         int output[2];
-        if (::pipe2(input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
+        if (::pipe2(m_input, O_CLOEXEC) != 0 || ::pipe2(output, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
 
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, m_input[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addchdir_np(&actions, "/");
@@ -154,27 +156,16 @@ public:
         ::close(output[1]);
         m_stdout = output[0];
         if (result != 0) {
-            ::close(input[0]);
-            ::close(input[1]);
+            closeInput();
             throw std::runtime_error("cannot start the provider: "
                                      + std::string(std::strerror(result)));
         }
         m_pidfd = int(::syscall(SYS_pidfd_open, m_pid, 0));
-        // The read end stays open here until the options are written, so the write cannot fail
-        // even when the provider has already exited.
-        std::string_view rest = options;
-        while (!rest.empty()) {
-            const ssize_t written = ::write(input[1], rest.data(), rest.size());
-            if (written <= 0)
-                break;
-            rest.remove_prefix(std::size_t(written));
-        }
-        ::close(input[1]);
-        ::close(input[0]);
     }
 
     ~ProviderProcess()
     {
+        closeInput();
         if (!m_status) {
             ::kill(-m_pid, SIGKILL);
             ::waitpid(m_pid, nullptr, 0);
@@ -188,6 +179,34 @@ public:
     ProviderProcess &operator=(const ProviderProcess &) = delete;
 
     pid_t pid() const { return m_pid; }
+
+    // Writes the options to standard input and closes it. The read end stays open here until
+    // then, so the write cannot fail even when the provider has already exited.
+    void giveOptions(std::string_view options)
+    {
+        while (!options.empty()) {
+            const ssize_t written = ::write(m_input[1], options.data(), options.size());
+            if (written <= 0)
+                break;
+            options.remove_prefix(std::size_t(written));
+        }
+        closeInput();
+    }
+
+    // Waits until the provider is loaded and blocked reading its options, as its system call
+    // in /proc shows, or the cap passes. Where /proc does not show it, it returns at once.
+    void waitUntilReadingOptions()
+    {
+        const std::string reading = std::to_string(SYS_read) + " 0x0 ";
+        const auto deadline = std::chrono::steady_clock::now() + Cap;
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream file("/proc/" + std::to_string(m_pid) + "/syscall");
+            std::string line;
+            if (!std::getline(file, line) || line.starts_with(reading))
+                return;
+            ::poll(nullptr, 0, 1);
+        }
+    }
 
     // Everything written to standard output until it is closed (the provider closes it right
     // after "ready"), or nothing when the cap passes first.
@@ -234,11 +253,39 @@ public:
     }
 
 private:
+    void closeInput()
+    {
+        for (int &end : m_input) {
+            if (end >= 0)
+                ::close(end);
+            end = -1;
+        }
+    }
+
     pid_t m_pid = -1;
     int m_pidfd = -1;
+    int m_input[2] = {-1, -1};
     int m_stdout = -1;
     std::optional<int> m_status;
 };
+
+sockaddr_un addressOf(const std::filesystem::path &socket)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    return address;
+}
+
+// A socket file nobody listens on any more, as a crashed provider leaves it.
+bool leaveStaleSocket(const std::filesystem::path &socket)
+{
+    const int stale = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un address = addressOf(socket);
+    const int bound = ::bind(stale, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    ::close(stale);
+    return bound == 0;
+}
 
 // One client of the provider's socket, speaking its line protocol.
 class ProtocolClient
@@ -247,10 +294,9 @@ public:
     explicit ProtocolClient(const std::filesystem::path &socket)
     {
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
-        m_connected = ::connect(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        const sockaddr_un address = addressOf(socket);
+        m_connected = ::connect(m_fd, reinterpret_cast<const sockaddr *>(&address), sizeof address)
+                      == 0;
     }
     ~ProtocolClient() { ::close(m_fd); }
 
@@ -364,11 +410,18 @@ protected:
                 {"tunMode", mode}};
     }
 
+    // A provider on the socket path that waits for its options.
+    std::unique_ptr<ProviderProcess> spawn()
+    {
+        return std::make_unique<ProviderProcess>(
+            std::vector<std::string>{"--socket", socketPath().string()});
+    }
+
     std::unique_ptr<ProviderProcess> start(const json &startOptions = options())
     {
-        return std::make_unique<ProviderProcess>(std::vector<std::string>{"--socket",
-                                                                          socketPath().string()},
-                                                 startOptions.dump());
+        auto provider = spawn();
+        provider->giveOptions(startOptions.dump());
+        return provider;
     }
 
     // Starts a provider and waits for "ready" (and for standard output to be closed after it).
@@ -525,27 +578,37 @@ TEST_F(ReferenceProviderTest, ClientsShareTheTunnelAndLeavingDoesNotStopIt)
     EXPECT_EQ(std::find(logged.begin(), logged.end(), "stop"), logged.end());
 }
 
-TEST_F(ReferenceProviderTest, StaleSocketIsReplacedButALiveOneIsNot)
+TEST_F(ReferenceProviderTest, StaleSocketIsReplacedButALiveOrLockedOneIsNot)
 {
-    // A socket file nobody listens on any more, as a crashed provider leaves it.
-    {
-        const int stale = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, socketPath().c_str(), sizeof address.sun_path - 1);
-        ASSERT_EQ(::bind(stale, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-        ::close(stale);
-    }
+    ASSERT_TRUE(leaveStaleSocket(socketPath()));
     ASSERT_FALSE(ProtocolClient(socketPath()).isConnected());
+    struct stat stale;
+    ASSERT_EQ(::lstat(socketPath().c_str(), &stale), 0);
+
+    // Whoever holds the lock owns the path, even before its socket listens.
+    const std::string lockPath = socketPath().string() + ".lock";
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(lock, 0);
+    EXPECT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    auto locked = start();
+    EXPECT_EQ(locked->standardOutput(), "");
+    EXPECT_EQ(locked->waitForExit(), 1);
+    ::close(lock);
+    struct stat status;
+    ASSERT_EQ(::lstat(socketPath().c_str(), &status), 0);
+    EXPECT_EQ(status.st_ino, stale.st_ino);
 
     auto provider = startReady();
     ProtocolClient client(socketPath());
     ASSERT_TRUE(client.isConnected());
     EXPECT_EQ(client.request({{"id", 1}, {"type", "status"}}).value_or(json())["type"], "status");
-    struct stat status;
     ASSERT_EQ(::lstat(socketPath().c_str(), &status), 0);
     EXPECT_TRUE(S_ISSOCK(status.st_mode));
     EXPECT_EQ(status.st_mode & 07777, 0600u);
+    ASSERT_EQ(::lstat(lockPath.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    const ino_t lockInode = status.st_ino;
 
     auto intruder = start();
     EXPECT_EQ(intruder->standardOutput(), "");
@@ -553,6 +616,35 @@ TEST_F(ReferenceProviderTest, StaleSocketIsReplacedButALiveOneIsNot)
     EXPECT_EQ(client.request({{"id", 2}, {"type", "status"}}).value_or(json())["id"], 2);
     EXPECT_TRUE(ProtocolClient(socketPath()).isConnected());
     EXPECT_TRUE(provider->isRunning());
+    ASSERT_EQ(::lstat(lockPath.c_str(), &status), 0);
+    EXPECT_EQ(status.st_ino, lockInode);
+}
+
+TEST_F(ReferenceProviderTest, OnlyOneOfTwoProvidersStartedTogetherTakesOverAStaleSocket)
+{
+    // Both wait for their options before either gets them, so that they reach the socket path
+    // together. Even so their takeovers overlap only now and then: this many rounds catch an
+    // unguarded one.
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ASSERT_TRUE(leaveStaleSocket(socketPath()));
+        const std::array providers = {spawn(), spawn()};
+        for (const auto &provider : providers)
+            provider->waitUntilReadingOptions();
+        for (const auto &provider : providers)
+            provider->giveOptions(options().dump());
+        const std::array outputs = {providers[0]->standardOutput(), providers[1]->standardOutput()};
+        const std::size_t winner = outputs[0] == "ready\n" ? 0 : 1;
+        ASSERT_EQ(outputs[winner], "ready\n");
+        ASSERT_EQ(outputs[1 - winner], "");
+        EXPECT_EQ(providers[1 - winner]->waitForExit(), 1);
+
+        ProtocolClient client(socketPath());
+        EXPECT_EQ(client.request({{"id", 1}, {"type", "status"}}).value_or(json())["id"], 1);
+        ::kill(providers[winner]->pid(), SIGTERM);
+        ASSERT_EQ(providers[winner]->waitForExit(), 0);
+        ASSERT_FALSE(std::filesystem::exists(socketPath()));
+    }
 }
 
 TEST_F(ReferenceProviderTest, FailedStartsExitWithoutReady)
@@ -574,7 +666,8 @@ TEST_F(ReferenceProviderTest, FailedStartsExitWithoutReady)
         {{"--socket", (socketDirectory() / "missing" / "p.sock").string()}, options().dump(), 1},
     };
     for (const Case &test : cases) {
-        ProviderProcess provider(test.arguments, test.options);
+        ProviderProcess provider(test.arguments);
+        provider.giveOptions(test.options);
         EXPECT_EQ(provider.standardOutput(), "") << testing::PrintToString(test.arguments);
         EXPECT_EQ(provider.waitForExit(), test.exitCode) << testing::PrintToString(test.arguments);
     }

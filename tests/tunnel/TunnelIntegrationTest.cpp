@@ -61,13 +61,29 @@ protected:
         return std::find(statuses.begin(), statuses.end(), status) != statuses.end();
     }
 
-    bool printedStartingWith(const std::string &prefix) const
+    bool printedStartingWith(const std::string &prefix, std::size_t times = 1) const
     {
-        for (const auto &line : log.printed()) {
-            if (line.starts_with(prefix))
-                return true;
-        }
-        return false;
+        const auto lines = log.printed();
+        return std::size_t(std::count_if(lines.begin(),
+                                         lines.end(),
+                                         [&](const auto &line) { return line.starts_with(prefix); }))
+               >= times;
+    }
+
+    // Another run of the app beside this one, on the same files.
+    std::shared_ptr<VPNTunnelManager> anotherRun()
+    {
+        return VPNTunnelManager::create(
+            {std::make_shared<Platform::SystemVPNService>(paths),
+             std::make_shared<Platform::LocalSystemExtensionManager>(ORVANE_BUNDLE_DIR,
+                                                                     paths.installedExtensions),
+             ORVANE_BUNDLE_DIR,
+             true});
+    }
+
+    static int ownStatus(const VPNTunnelManager &run)
+    {
+        return run.tunnelManager() ? run.tunnelManager()->connection()->status() : -1;
     }
 
     TemporaryHome home;
@@ -125,8 +141,10 @@ TEST_F(TunnelIntegrationTest, TheProviderIsInstalledStartedTalkedToStoppedAndFou
     manager.reset();
     service.reset();
     makeManager();
-    manager->loadExistingManager([](const auto &) {});
-    ASSERT_TRUE(queue->runUntil([&] { return reported(connected); }, 20));
+    // The first message of the new run reaches the provider: the load waits for its status.
+    manager->sendMessageToProvider("Hello");
+    ASSERT_TRUE(queue->runUntil(
+        [&] { return printedStartingWith("Success to send a message[Hello], response=", 2); }));
     EXPECT_EQ(statuses, std::vector<int>{connected});
 
     // A provider that dies without a word reads as disconnected.
@@ -144,4 +162,36 @@ TEST_F(TunnelIntegrationTest, WithoutAnInstalledExtensionTheStartIsRefused)
     EXPECT_FALSE(outcome->first);
     EXPECT_EQ(outcome->second, "启动VPN隧道失败：VPN配置无效。找不到已安装的隧道扩展。");
     EXPECT_TRUE(processesRunningFrom(home.root()).empty());
+}
+
+// One extension runs one provider, whatever the configurations say: connects that overlap,
+// another run of the app, or a lost configurations file never start a second one.
+TEST_F(TunnelIntegrationTest, NeverASecondProvider)
+{
+    manager->activateSystemExtension([](bool) {});
+    queue->runUntilIdle();
+    manager->startVPN(VPNTunnelManager::startCompletion); // a second first-ever connect at once
+    ASSERT_TRUE(queue->runUntil([&] { return ownStatus(*manager) == connected; }, 20));
+    EXPECT_EQ(processesRunningFrom(home.root()).size(), 1u);
+    const std::string configurations = readFile(paths.configurations);
+    EXPECT_EQ(configurations.find("identifier"), configurations.rfind("identifier"));
+    manager->stopVPN();
+    ASSERT_TRUE(queue->runUntil([&] { return processesRunningFrom(home.root()).empty(); }));
+
+    // Another run looks while nothing runs; once this one has started, it starts too.
+    auto other = anotherRun();
+    other->stopVPN(); // adopts the configuration; nothing to stop
+    ASSERT_TRUE(queue->runUntil([&] { return ownStatus(*other) == disconnected; }));
+    manager->startVPN(VPNTunnelManager::startCompletion);
+    ASSERT_TRUE(queue->runUntil([&] { return ownStatus(*manager) == connected; }, 20));
+    other->startVPN(VPNTunnelManager::startCompletion);
+    ASSERT_TRUE(queue->runUntil([&] { return ownStatus(*other) == connected; }, 20));
+    EXPECT_EQ(processesRunningFrom(home.root()).size(), 1u);
+
+    // A run that finds no configuration at all still finds the provider when it starts.
+    std::filesystem::remove(paths.configurations);
+    auto third = anotherRun();
+    third->startVPN(VPNTunnelManager::startCompletion);
+    ASSERT_TRUE(queue->runUntil([&] { return ownStatus(*third) == connected; }, 20));
+    EXPECT_EQ(processesRunningFrom(home.root()).size(), 1u);
 }

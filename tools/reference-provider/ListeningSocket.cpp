@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,21 +25,6 @@ bool addressFor(const std::filesystem::path &path, sockaddr_un &address)
     return true;
 }
 
-// Whether some process still accepts connections at the path. The connect does not block, so
-// a listener with a full backlog counts as alive too.
-bool someoneListens(const sockaddr_un &address)
-{
-    const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (probe < 0)
-        return false;
-    const int result = ::connect(probe,
-                                 reinterpret_cast<const sockaddr *>(&address),
-                                 sizeof address);
-    const bool alive = result == 0 || errno == EAGAIN || errno == EINPROGRESS;
-    ::close(probe);
-    return alive;
-}
-
 } // namespace
 
 ListeningSocket::~ListeningSocket()
@@ -50,8 +37,8 @@ bool ListeningSocket::listen(const std::filesystem::path &path)
     m_path = path;
     sockaddr_un address;
     if (!addressFor(path, address))
-        return fail("socket path is empty or too long");
-    if (!clearPath())
+        return refuse("socket path is empty or too long");
+    if (!takeLock() || !clearPath())
         return false;
 
     m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -97,6 +84,23 @@ void ListeningSocket::close()
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
+    // Released only after the unlink, so that it cannot remove a file the next provider bound.
+    // The lock file stays: were it removed, a provider that had just opened it and one creating
+    // a new one could both get a lock.
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
+}
+
+bool ListeningSocket::takeLock()
+{
+    const std::string lockPath = m_path.native() + ".lock";
+    m_lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (m_lockFd < 0)
+        return fail("lock");
+    if (::flock(m_lockFd, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    return errno == EWOULDBLOCK ? refuse("another provider holds the socket's lock") : fail("lock");
 }
 
 bool ListeningSocket::clearPath()
@@ -104,22 +108,21 @@ bool ListeningSocket::clearPath()
     struct stat status;
     if (::lstat(m_path.c_str(), &status) != 0)
         return errno == ENOENT || fail("stat");
-    if (S_ISDIR(status.st_mode)) {
-        m_error = "socket path is a directory";
-        return false;
-    }
-    sockaddr_un address;
-    addressFor(m_path, address);
-    if (S_ISSOCK(status.st_mode) && someoneListens(address)) {
-        m_error = "another process listens on the socket";
-        return false;
-    }
+    if (S_ISDIR(status.st_mode))
+        return refuse("socket path is a directory");
+    // Under the lock nobody else serves this path, so whatever is there was left by a provider
+    // that is gone.
     return ::unlink(m_path.c_str()) == 0 || errno == ENOENT || fail("unlink");
 }
 
 bool ListeningSocket::fail(const std::string &what)
 {
-    m_error = what + ": " + std::strerror(errno);
+    return refuse(what + ": " + std::strerror(errno));
+}
+
+bool ListeningSocket::refuse(const std::string &reason)
+{
+    m_error = reason;
     close();
     return false;
 }
