@@ -10,6 +10,7 @@
 
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
+#include "platform/Text.h"
 
 #include <cstdio>
 
@@ -49,13 +50,12 @@ ConsoleRequests::ConsoleRequests(Screen &screen)
 
 void ConsoleRequests::loadUserInfo(UserInfoCompletion completion)
 {
-    const auto token = UserDefaults::standard().string(UserDefaultsCacheKeys::apiToken);
-    if (!token)
+    if (!NetWorkTool::storedToken())
         return;
     ServiceRequest::send(
-        {KvApi::userInfoPath, HTTPMethod::get, std::nullopt, BaseUrlPolicy::Kind::listRotation},
+        {KvApi::userInfoPath, HTTPMethod::get, std::nullopt, BaseUrlPolicy::Kind::listRotation, true},
         m_requsetCount,
-        [this, token, completion = std::move(completion)](const Outcome &outcome) {
+        [this, completion = std::move(completion)](const Outcome &outcome) {
             const auto complete = [&completion](const std::optional<KvNetWorkError> &error) {
                 if (completion)
                     completion(error);
@@ -64,10 +64,11 @@ void ConsoleRequests::loadUserInfo(UserInfoCompletion completion)
             case Outcome::Kind::exhausted:
                 complete(KvNetWorkError::msg(listExhausted));
                 return;
+            case Outcome::Kind::outdated:
+                complete(std::nullopt);
+                return;
             case Outcome::Kind::succeeded:
-                // A reply that arrives after the user signed out (or in again) is not theirs.
-                if (outcome.data.is_object()
-                    && UserDefaults::standard().string(UserDefaultsCacheKeys::apiToken) == token)
+                if (outcome.data.is_object())
                     UserInfo::store(
                         UserInfo::fromServerUser(outcome.data, UserInfo::Source::userInfoReply));
                 complete(std::nullopt);
@@ -92,7 +93,7 @@ void ConsoleRequests::loadPublicSetting()
         {KvApi::publicSettingPath, HTTPMethod::get, std::nullopt, BaseUrlPolicy::Kind::listRotation},
         m_requsetCount,
         [this](const Outcome &outcome) {
-            if (outcome.kind == Outcome::Kind::exhausted)
+            if (outcome.kind == Outcome::Kind::exhausted || outcome.kind == Outcome::Kind::outdated)
                 return;
             if (outcome.kind == Outcome::Kind::failed) {
                 const KvNetWorkError &error = *outcome.error;
@@ -122,14 +123,11 @@ bool ConsoleRequests::storePublicSetting(const nlohmann::json &data)
         return false;
     const auto backends = data.find("backend_url");
     if (backends != data.end() && backends->is_string()) {
-        // One base URL per line; empty lines are kept as they came.
-        const std::string text = backends->get<std::string>();
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(text.substr(start, end - start));
-        lines.push_back(text.substr(start));
-        UserDefaults::standard().set(UserDefaultsCacheKeys::backupUrls, lines);
+        // One base URL per line, whichever line breaks the service writes; empty lines are kept
+        // as they came.
+        UserDefaults::standard().set(UserDefaultsCacheKeys::backupUrls,
+                                     Platform::Text::lines(
+                                         backends->get_ref<const std::string &>()));
     }
     return true;
 }
@@ -137,12 +135,19 @@ bool ConsoleRequests::storePublicSetting(const nlohmann::json &data)
 void ConsoleRequests::loadServiceInfo(ServiceCompletion completion)
 {
     ServiceRequest::send(
-        {KvApi::serviceListPath, HTTPMethod::get, std::nullopt, BaseUrlPolicy::Kind::listRotation},
+        {KvApi::serviceListPath,
+         HTTPMethod::get,
+         std::nullopt,
+         BaseUrlPolicy::Kind::listRotation,
+         true},
         m_requsetCount,
         [this, completion = std::move(completion)](const Outcome &outcome) {
             switch (outcome.kind) {
             case Outcome::Kind::exhausted:
                 completion(false, listExhausted);
+                return;
+            case Outcome::Kind::outdated:
+                completion(false, "");
                 return;
             case Outcome::Kind::succeeded:
                 handleServiceList(outcome.data, m_screen, completion);

@@ -10,8 +10,8 @@
 // The console's requests: the user's record, the public settings, the user's service (the
 // membership and traffic gate) and the two node lists. The first three rotate through
 // NetWorkTool::baseUrlList() with the console's counter requsetCount; what they show goes to
-// the console through Screen. Everything runs on the main queue, and nothing once this object
-// has gone.
+// the console through Screen. An answer for the user that arrives after they signed out or in
+// again stores nothing. Everything runs on the main queue, and nothing once this object has gone.
 class ConsoleRequests
 {
 public:

@@ -14,6 +14,7 @@
 #include "platform/Uuid.h"
 #include "platform/Workspace.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -21,6 +22,16 @@
 namespace {
 
 constexpr const char logCategory[] = "NetWorkTool";
+
+// Whether the request went out with the token stored now (or, both times, with none).
+bool sentWithStoredToken(const URLRequest &request)
+{
+    const auto sent = request.headers.find("token");
+    const std::optional<std::string> token = sent == request.headers.end()
+                                                 ? std::nullopt
+                                                 : std::optional(sent->second);
+    return token == NetWorkTool::storedToken();
+}
 
 std::string variableOr(const char *name, const char *fallback)
 {
@@ -120,9 +131,7 @@ std::optional<std::string> NetWorkTool::buildRequest(const std::string &path,
     auto base = pickBaseUrl(policy);
     if (!base)
         return std::nullopt;
-    const auto headers = requestHeaders(UserDefaults::standard().string(
-                                            UserDefaultsCacheKeys::apiToken),
-                                        Platform::Bundle::main().shortVersion());
+    const auto headers = requestHeaders(storedToken(), Platform::Bundle::main().shortVersion());
     auto request = SessionManager::defaultManager().request(composeUrl(*base, path),
                                                             method,
                                                             parameters,
@@ -136,23 +145,47 @@ std::optional<std::string> NetWorkTool::buildRequest(const std::string &path,
     return base;
 }
 
+bool BaseUrlPolicy::hasTried(const std::string &base) const
+{
+    return m_tried && std::find(m_tried->begin(), m_tried->end(), base) != m_tried->end();
+}
+
+std::vector<std::string> BaseUrlPolicy::candidates() const
+{
+    switch (m_kind) {
+    case Kind::builtinRotation:
+        return KvApi::builtinBaseUrls();
+    case Kind::listRotation:
+        return NetWorkTool::baseUrlList();
+    case Kind::lastBaseOnly:
+        break;
+    }
+    return {};
+}
+
 std::optional<std::string> NetWorkTool::pickBaseUrl(BaseUrlPolicy policy)
 {
     UserDefaults defaults = UserDefaults::standard();
-    if (auto pinned = defaults.string(UserDefaultsCacheKeys::lastOkHost);
-        pinned && !Platform::Text::isBlank(*pinned))
+    const auto pinned = defaults.string(UserDefaultsCacheKeys::lastOkHost);
+    const bool hasPin = pinned && !Platform::Text::isBlank(*pinned);
+    if (hasPin && !policy.hasTried(*pinned))
         return pinned;
     if (policy.kind() == BaseUrlPolicy::Kind::lastBaseOnly || !policy.counter())
         return std::nullopt;
 
     int &counter = *policy.counter();
-    const auto candidates = policy.kind() == BaseUrlPolicy::Kind::builtinRotation
-                                ? KvApi::builtinBaseUrls()
-                                : baseUrlList();
-    if (counter >= 0 && std::size_t(counter) < candidates.size())
-        return candidates[std::size_t(counter)];
+    const auto candidates = policy.candidates();
+    const std::size_t first = counter >= 0 && std::size_t(counter) < candidates.size()
+                                  ? std::size_t(counter)
+                                  : 0;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::string &candidate = candidates[(first + i) % candidates.size()];
+        if (!policy.hasTried(candidate))
+            return candidate;
+    }
     // Every base has been tried: start from the top next time.
-    defaults.remove(UserDefaultsCacheKeys::lastOkHost);
+    if (hasPin && policy.hasTried(*pinned))
+        defaults.remove(UserDefaultsCacheKeys::lastOkHost);
     counter = 0;
     return std::nullopt;
 }
@@ -188,16 +221,24 @@ HTTPHeaders NetWorkTool::requestHeaders(const std::optional<std::string> &token,
                                         const std::optional<std::string> &shortVersion)
 {
     HTTPHeaders headers;
-    if (token) {
+    if (token && !Platform::Text::hasControlCharacter(*token)) {
         headers["token"] = *token;
         headers["authorization"] = *token;
     }
-    if (shortVersion) {
+    if (shortVersion && !Platform::Text::hasControlCharacter(*shortVersion)) {
         std::string version = *shortVersion;
         std::erase(version, '.');
         headers["version"] = version;
     }
     return headers;
+}
+
+std::optional<std::string> NetWorkTool::storedToken()
+{
+    auto token = UserDefaults::standard().string(UserDefaultsCacheKeys::apiToken);
+    if (token && Platform::Text::hasControlCharacter(*token))
+        return std::nullopt;
+    return token;
 }
 
 void NetWorkTool::handleResponse(const DataResponse &response,
@@ -242,7 +283,7 @@ void NetWorkTool::handleResponse(const DataResponse &response,
                                  ? message->get<std::string>()
                                  : std::string();
     fail(KvNetWorkError::msg(text));
-    if (integerCode && *code == KvApi::sessionExpiredCode) {
+    if (integerCode && *code == KvApi::sessionExpiredCode && sentWithStoredToken(response.request)) {
         clearSession();
         fail(KvNetWorkError::msg("[40101]" + text));
     }
@@ -301,8 +342,7 @@ std::string NetWorkTool::convertDateString(const std::string &serverTime, const 
     return date ? formatDate(*date, pattern) : std::string();
 }
 
-std::string NetWorkTool::formatDate(std::chrono::system_clock::time_point date,
-                                    const std::string &pattern)
+std::string NetWorkTool::formatDate(Platform::DateFormat::TimePoint date, const std::string &pattern)
 {
     return Platform::DateFormat::format(date, pattern);
 }
@@ -318,5 +358,5 @@ std::optional<int> NetWorkTool::daysBetween(const std::string &from, const std::
 
 std::optional<int> NetWorkTool::daysFromToday(const std::string &date)
 {
-    return daysBetween(formatDate(std::chrono::system_clock::now(), "yyyy-MM-dd"), date);
+    return daysBetween(formatDate(Platform::DateFormat::now(), "yyyy-MM-dd"), date);
 }

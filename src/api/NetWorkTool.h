@@ -4,9 +4,10 @@
 #include "ParameterEncoding.h"
 #include "URLRequest.h"
 
+#include "platform/DateFormat.h"
+
 #include <nlohmann/json.hpp>
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -76,12 +77,15 @@ private:
 };
 
 // How a request chooses its base URL, and the screen's failover counter it reads and resets.
+// The counter says where in the list the screen's requests start when no base is pinned; a
+// request then walks the whole list from there, round to the start, passing over the bases it
+// has tried itself, so that it gives up only after trying every one.
 class BaseUrlPolicy
 {
 public:
     enum class Kind {
-        builtinRotation, // the pinned base, else built-in number iRetry
-        listRotation,    // the pinned base, else baseUrlList()[requsetCount]
+        builtinRotation, // the pinned base, else the built-ins from number iRetry
+        listRotation,    // the pinned base, else baseUrlList() from number requsetCount
         lastBaseOnly,    // the pinned base or nothing
     };
 
@@ -92,8 +96,20 @@ public:
     }
     static BaseUrlPolicy lastBaseOnly() { return {Kind::lastBaseOnly, nullptr}; }
 
+    // The same policy for a request that has tried these bases already.
+    BaseUrlPolicy skipping(const std::vector<std::string> &tried) const
+    {
+        BaseUrlPolicy policy = *this;
+        policy.m_tried = &tried;
+        return policy;
+    }
+
     Kind kind() const { return m_kind; }
     int *counter() const { return m_counter; }
+    bool hasTried(const std::string &base) const;
+
+    // The candidates the kind rotates through: the built-ins, or baseUrlList().
+    std::vector<std::string> candidates() const;
 
 private:
     BaseUrlPolicy(Kind kind, int *counter)
@@ -103,6 +119,7 @@ private:
 
     Kind m_kind;
     int *m_counter;
+    const std::vector<std::string> *m_tried = nullptr;
 };
 
 // The client's one way of talking to the service, and small utilities the screens share.
@@ -123,7 +140,7 @@ public:
                                                    FailureHandler failure);
 
     // The base URL a request is to use now, or nothing: a used-up rotation resets its counter
-    // and forgets the pinned base.
+    // and forgets a pinned base that the request found dead.
     static std::optional<std::string> pickBaseUrl(BaseUrlPolicy policy);
 
     // The stored backup base URLs in their order, then the built-ins they lack. Blank entries
@@ -134,11 +151,17 @@ public:
     static std::string composeUrl(const std::string &base, const std::string &path);
 
     // "token" and "authorization" (the stored token), and "version" (the short version
-    // without its dots).
+    // without its dots). A value with a control character is left out: it could forge headers.
     static HTTPHeaders requestHeaders(const std::optional<std::string> &token,
                                       const std::optional<std::string> &shortVersion);
 
-    // Interprets one completed response as the service's envelope {"code", "msg", "data"}.
+    // The stored sign-in token, when it can be sent: one with a control character counts as
+    // none.
+    static std::optional<std::string> storedToken();
+
+    // Interprets one completed response as the service's envelope {"code", "msg", "data"}. An
+    // expired sign-in (40101) clears the session only when the request carried the token that
+    // is still stored: a newer session is not the one that expired.
     static void handleResponse(const DataResponse &response,
                                const FailureHandler &failure,
                                int successCode,
@@ -157,8 +180,7 @@ public:
     // A server time stamp in the given output pattern, in the machine's time zone; empty when
     // it does not parse.
     static std::string convertDateString(const std::string &serverTime, const std::string &pattern);
-    static std::string formatDate(std::chrono::system_clock::time_point date,
-                                  const std::string &pattern);
+    static std::string formatDate(Platform::DateFormat::TimePoint date, const std::string &pattern);
 
     // Whole days from one "yyyy-MM-dd" date to another (negative when the second is earlier);
     // nothing when either does not parse.

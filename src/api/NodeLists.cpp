@@ -14,7 +14,8 @@ bool send(std::string path, std::weak_ptr<int> owner, Reader read, NodeLists::Ha
     return ServiceRequest::send({std::move(path),
                                  HTTPMethod::get,
                                  std::nullopt,
-                                 BaseUrlPolicy::Kind::lastBaseOnly},
+                                 BaseUrlPolicy::Kind::lastBaseOnly,
+                                 true},
                                 std::move(owner),
                                 [read, handler = std::move(handler)](
                                     const ServiceRequest::Outcome &outcome) {

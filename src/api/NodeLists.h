@@ -10,7 +10,8 @@
 
 // The service's two node lists, asked only of the base URL that last answered. Each answer of the
 // expected shape is stored when it is not empty; the handler then runs on the main queue with the
-// list, or with the error, or with neither when the answer had another shape. The handler does
+// list, or with the error, or with neither when the answer had another shape or came after the
+// user signed out or in again (then nothing is stored). The handler does
 // not run when nothing was sent (no base URL yet, or no service id), nor once owner has gone.
 class NodeLists
 {

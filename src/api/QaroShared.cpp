@@ -7,11 +7,15 @@
 #include "platform/Log.h"
 #include "platform/PreferenceStore.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cxxabi.h>
 #include <memory>
 #include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -98,6 +102,45 @@ std::optional<std::filesystem::path> relativeSubpath(const std::string &subpath)
             return std::nullopt;
     }
     return path;
+}
+
+std::filesystem::path trimmedOfSeparators(const std::filesystem::path &path)
+{
+    std::string text = path.native();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// Copies to a temporary file beside the destination and renames it over, so a copy that fails
+// leaves the old destination as it was.
+std::error_code copyOver(const std::filesystem::path &source,
+                         const std::filesystem::path &destination)
+{
+    std::string temporary = destination.string() + ".tmp-XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return {errno, std::generic_category()};
+    ::close(fd);
+    std::error_code error;
+    std::filesystem::copy_file(source,
+                               temporary,
+                               std::filesystem::copy_options::overwrite_existing,
+                               error);
+    if (!error)
+        std::filesystem::permissions(temporary, fileMode, error);
+    // A rename cannot replace a directory; it goes only once its replacement is ready.
+    std::error_code absent;
+    if (!error
+        && std::filesystem::is_directory(std::filesystem::symlink_status(destination, absent)))
+        std::filesystem::remove_all(destination, error);
+    if (!error)
+        std::filesystem::rename(temporary, destination, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+    }
+    return error;
 }
 
 } // namespace
@@ -203,6 +246,12 @@ std::optional<std::filesystem::path> QaroShared::copyToShared(const std::filesys
                                                               std::error_code &error) const
 {
     error.clear();
+    // "dir/" names "dir"; without a name the destination would be the directory itself.
+    const std::filesystem::path name = trimmedOfSeparators(source).filename();
+    if (name.empty() || name == "." || name == "..") {
+        error = std::make_error_code(std::errc::invalid_argument);
+        return std::nullopt;
+    }
     const auto directory = sharedDirectory(subpath);
     if (!directory)
         return std::nullopt;
@@ -210,25 +259,25 @@ std::optional<std::filesystem::path> QaroShared::copyToShared(const std::filesys
     if (error)
         return std::nullopt;
 
-    const std::filesystem::path destination = *directory / source.filename();
+    const std::filesystem::path destination = *directory / name;
     std::error_code missing;
-    if (std::filesystem::exists(std::filesystem::symlink_status(destination, missing))) {
-        if (!overwrite) {
-            Platform::Log::print("cancel.whenExist：" + destination.string());
-            return destination;
-        }
-        std::filesystem::remove_all(destination, error);
-        if (error)
-            return std::nullopt;
-        Platform::Log::print("removeItem：" + destination.string());
+    const bool exists = std::filesystem::exists(
+        std::filesystem::symlink_status(destination, missing));
+    if (exists && !overwrite) {
+        Platform::Log::print("cancel.whenExist：" + destination.string());
+        return destination;
+    }
+    std::error_code different;
+    if (exists && std::filesystem::equivalent(source, destination, different)) {
+        std::filesystem::permissions(destination, fileMode, error);
+        return error ? std::nullopt : std::optional(destination);
     }
 
-    std::filesystem::copy_file(source, destination, error);
+    error = copyOver(source, destination);
     if (error)
         return std::nullopt;
-    std::filesystem::permissions(destination, fileMode, error);
-    if (error)
-        return std::nullopt;
+    if (exists)
+        Platform::Log::print("removeItem：" + destination.string());
     Platform::Log::system(Platform::LogLevel::Default,
                           logCategory,
                           "sysnc.copyItem：" + source.string() + " to " + destination.string());

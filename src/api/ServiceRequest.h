@@ -8,10 +8,11 @@
 #include <string>
 
 // One logical call of the service, with the continuations every screen wraps around
-// buildRequest: the base that answers is pinned, an unreachable base is dropped for the next one
-// (a failed pinned base first, without moving the counter), and the caller hears exactly one
-// outcome, on the main queue. An expired sign-in, which handleResponse reports twice, reaches the
-// caller once, as its "[40101]" report.
+// buildRequest: the base that answers is pinned, and an unreachable base is dropped for the next
+// one (a failed pinned base first, without moving the counter). The call tries every base of its
+// policy once before it reports exhaustion, whatever other calls do meanwhile. The caller hears
+// exactly one outcome, on the main queue; an expired sign-in, which handleResponse reports twice,
+// reaches it once, as its "[40101]" report.
 class ServiceRequest
 {
 public:
@@ -21,6 +22,7 @@ public:
             succeeded, // data holds the envelope's "data"
             exhausted, // every base of the policy was tried; nothing was sent this time
             failed,    // error holds why (never invalidHost for the rotating policies)
+            outdated,  // the user signed out or in again meanwhile: the answer is not theirs
         };
 
         Kind kind = Kind::exhausted;
@@ -38,6 +40,9 @@ public:
         HTTPMethod method = HTTPMethod::get;
         std::optional<Parameters> parameters;
         BaseUrlPolicy::Kind policy = BaseUrlPolicy::Kind::lastBaseOnly;
+        // The answer belongs to the signed-in user: it is outdated once the stored token is
+        // another than the one it was asked with.
+        bool forTheUser = false;
     };
 
     // counter is the screen's failover counter (lastBaseOnly reads none) and stands for the

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr int controlHeight = 88;
-constexpr int earthTag = 3;
 
 QLabel *makeLabel(QWidget *parent, const QString &text, int pixels, bool bold, const char *colour)
 {
@@ -97,26 +96,26 @@ void ConnectButton::changeConnectState(int state)
         earthImge()->setGeometry(bottomLeftFrame(frame, controlHeight));
     };
     switch (state) {
-    case 1:
+    case connecting:
         titleLabel()->setText(QStringLiteral("正在加速"));
         subLabel()->setText(QStringLiteral("开始连接..."));
         return;
-    case 2:
+    case connected:
         show();
         titleLabel()->setText(QStringLiteral("已连接"));
         subLabel()->setText(QStringLiteral("点击断开"));
         setEarth("mainwork_stop@2x.png", QRectF(0, 0, 88, 88));
-        m_startButtonTag = 2;
+        m_startButtonTag = ringConnected;
         startSpin(QStringLiteral("start.conntected"), 3600);
         return;
-    case 3:
-    case 9:
+    case disconnecting:
+    case preparing:
         show();
-        titleLabel()->setText(QString::fromUtf8(state == 3 ? "正在断开" : "正在加速"));
-        subLabel()->setText(
-            QString::fromUtf8(state == 3 ? "开始断开，请稍候..." : "加载配置,请稍候..."));
+        titleLabel()->setText(QString::fromUtf8(state == disconnecting ? "正在断开" : "正在加速"));
+        subLabel()->setText(QString::fromUtf8(state == disconnecting ? "开始断开，请稍候..."
+                                                                     : "加载配置,请稍候..."));
         setEarth("mainwork_starting@2x.png", QRectF(10, 10, 68, 68));
-        m_startButtonTag = 1;
+        m_startButtonTag = ringBusy;
         startSpin(QStringLiteral("start.conntecting"), 750);
         return;
     default:
@@ -136,7 +135,7 @@ void ConnectButton::startSpin(const QString &key, int milliseconds)
 
 void ConnectButton::onTapButtonWithSender(int senderTag)
 {
-    if (senderTag < 2)
+    if (senderTag < ringConnected)
         return;
     stopTunnelIfActive(m_tunnel);
 }

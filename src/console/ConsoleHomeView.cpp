@@ -1,6 +1,7 @@
 #include "ConsoleHomeView.h"
 
 #include "ConnectButton.h"
+#include "ConsoleTags.h"
 
 #include "pages/BottomLeftFrame.h"
 #include "pages/ImageLibrary.h"
@@ -37,7 +38,7 @@ QPushButton *ConsoleHomeView::startProxyButton()
 {
     if (!m_startProxyButton) {
         m_startProxyButton = makeTaggedButton(this,
-                                              1000,
+                                              ConsoleTag::start,
                                               m_tap,
                                               QStringLiteral("mainwork_start@2x.png"),
                                               QSize(202, 71));
@@ -63,7 +64,7 @@ QPushButton *ConsoleHomeView::nodeRemarkLabel()
 {
     if (!m_nodeRemarkLabel) {
         m_nodeRemarkLabel = makeTaggedButton(this,
-                                             1001,
+                                             ConsoleTag::nodeLine,
                                              m_tap,
                                              QStringLiteral("mainwork_route@2x.png"),
                                              QSize(13, 13));
@@ -78,16 +79,17 @@ QPushButton *ConsoleHomeView::nodeRemarkLabel()
 
 QRadioButton *ConsoleHomeView::modeButton(int tag)
 {
-    QRadioButton *&button = tag == 1002 ? m_ruleButton : m_globalButton;
+    QRadioButton *&button = tag == ConsoleTag::ruleMode ? m_ruleButton : m_globalButton;
     if (!button) {
-        button = new QRadioButton(tag == 1002 ? QStringLiteral("智能模式")
-                                              : QStringLiteral("全局模式"),
+        button = new QRadioButton(tag == ConsoleTag::ruleMode ? QStringLiteral("智能模式")
+                                                              : QStringLiteral("全局模式"),
                                   this);
         setPixelFont(button, 11);
         button->setFocusPolicy(Qt::NoFocus);
         button->setProperty("tag", tag);
         button->setGeometry(
-            bottomLeftFrame(QRectF(tag == 1002 ? 370 : 481, 185, 70, 16), viewHeight));
+            bottomLeftFrame(QRectF(tag == ConsoleTag::ruleMode ? 370 : 481, 185, 70, 16),
+                            viewHeight));
         connect(button, &QRadioButton::clicked, this, [this, tag] { m_tap(tag); });
     }
     return button;
@@ -104,8 +106,8 @@ void ConsoleHomeView::build()
     nodeRemarkLabel();
     auto *modes = new QButtonGroup(this);
     modes->setExclusive(true);
-    modes->addButton(modeButton(1002));
-    modes->addButton(modeButton(1003));
+    modes->addButton(modeButton(ConsoleTag::ruleMode));
+    modes->addButton(modeButton(ConsoleTag::globalMode));
 
     picture(this, QStringLiteral("mainwork_tabbar_back@2x.png"), QRectF(0, 0, 920, 100));
     const struct
@@ -116,9 +118,9 @@ void ConsoleHomeView::build()
         QRectF frame;
         bool bold;
     } tabs[] = {
-        {1100, "网络加速", "maintabbar_1_h@2x.png", QRectF(65, 55, 55, 80), true},
-        {1101, "线路选择", "maintabbar_2_n@2x.png", QRectF(436, 56, 55, 59), false},
-        {1104, "会员中心", "maintabbar_5_n@2x.png", QRectF(804, 56, 55, 59), false},
+        {ConsoleTag::homeTab, "网络加速", "maintabbar_1_h@2x.png", QRectF(65, 55, 55, 80), true},
+        {ConsoleTag::routeTab, "线路选择", "maintabbar_2_n@2x.png", QRectF(436, 56, 55, 59), false},
+        {ConsoleTag::userTab, "会员中心", "maintabbar_5_n@2x.png", QRectF(804, 56, 55, 59), false},
     };
     for (const auto &tab : tabs) {
         auto *button = new QToolButton(this);

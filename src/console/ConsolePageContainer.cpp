@@ -49,7 +49,7 @@ QToolButton *ConsolePageContainer::toolbarButton(int tag)
         {"添加节点", "maintabbar_4_n@2x.png"},
         {"会员中心", "maintabbar_5_n@2x.png"},
     };
-    const int index = tag - 2000;
+    const int index = tag - ConsoleTag::toolbarHome;
     if (index < 0 || index > 4)
         return nullptr;
     QToolButton *&button = m_buttons[index];
@@ -85,21 +85,26 @@ void ConsolePageContainer::build()
     header->setGeometry(0, 0, consoleWidth, topbarHeight);
     marker()->raise();
     // The import and add buttons exist but have no place in the toolbar.
-    for (const auto &[tag, slot] : {std::pair{2000, 0}, {2001, 2}, {2004, 4}}) {
+    for (const auto &[tag, slot] : {std::pair{ConsoleTag::toolbarHome, 0},
+                                    {ConsoleTag::toolbarRoute, 2},
+                                    {ConsoleTag::toolbarUser, 4}}) {
         QToolButton *button = toolbarButton(tag);
         button->setGeometry(slot * slotWidth, topbarHeight - 14 - 60, slotWidth, 60);
         button->show();
         button->raise();
     }
-    toolbarButton(2002);
-    toolbarButton(2003);
-    setPixelFont(toolbarButton(2004), 11, true);
+    toolbarButton(ConsoleTag::toolbarImport);
+    toolbarButton(ConsoleTag::toolbarAdd);
+    setPixelFont(toolbarButton(ConsoleTag::toolbarUser), 11, true);
 }
 
 void ConsolePageContainer::moveMarker(int index)
 {
     marker()->move(slotWidth * (index == 1 ? 2 : index), 0);
-    for (int tag : {2001, 2002, 2003, 2004})
+    for (int tag : {ConsoleTag::toolbarRoute,
+                    ConsoleTag::toolbarImport,
+                    ConsoleTag::toolbarAdd,
+                    ConsoleTag::toolbarUser})
         setPixelFont(toolbarButton(tag), 11, false);
 }
 

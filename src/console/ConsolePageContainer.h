@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ConsoleTags.h"
 #include "TaggedButtons.h"
 
 #include <QWidget>
@@ -22,7 +23,7 @@ public:
     void build();
 
     QLabel *marker();
-    // The toolbar button with a tag from 2000 (home) to 2004 (member centre).
+    // The toolbar button with a tag from ConsoleTag::toolbarHome to ConsoleTag::toolbarUser.
     QToolButton *toolbarButton(int tag);
     // Where a page of the container lies.
     QRect pageFrame() const;

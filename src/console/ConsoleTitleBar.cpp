@@ -1,5 +1,7 @@
 #include "ConsoleTitleBar.h"
 
+#include "ConsoleTags.h"
+
 #include "pages/ImageLibrary.h"
 #include "pages/PixelFont.h"
 #include "pages/RotatedPicture.h"
@@ -61,7 +63,7 @@ QPushButton *ConsoleTitleBar::accountButton()
 {
     if (!m_accountButton) {
         m_accountButton = makeTaggedButton(accountBack(),
-                                           170,
+                                           ConsoleTag::account,
                                            m_tap,
                                            QStringLiteral("titlebar_user"),
                                            QSize(16, 16));
@@ -101,7 +103,7 @@ QPushButton *ConsoleTitleBar::expireButton()
 QPushButton *ConsoleTitleBar::loginButton()
 {
     if (!m_loginButton) {
-        m_loginButton = makeTaggedButton(this, 168, m_tap);
+        m_loginButton = makeTaggedButton(this, ConsoleTag::signIn, m_tap);
         m_loginButton->setText(QStringLiteral("登录"));
         setPixelFont(m_loginButton, 14);
         m_loginButton->setStyleSheet(
@@ -118,9 +120,9 @@ RotatedPicture *ConsoleTitleBar::tips()
         m_tips = new RotatedPicture(this);
         m_tips->setPicture(ImageLibrary::pixmap(QStringLiteral("titlebar_login_tips"),
                                                 QSize(tipsWidth, tipsHeight)));
-        m_tips->setProperty("tag", 169);
+        m_tips->setProperty("tag", ConsoleTag::signInTips);
         m_tips->setCursor(Qt::PointingHandCursor);
-        connect(m_tips, &RotatedPicture::clicked, this, [this] { m_tap(169); });
+        connect(m_tips, &RotatedPicture::clicked, this, [this] { m_tap(ConsoleTag::signInTips); });
     }
     return m_tips;
 }
@@ -142,11 +144,15 @@ QPushButton *ConsoleTitleBar::versionButton()
 
 void ConsoleTitleBar::build()
 {
-    makeTaggedButton(this, 1, m_tap, QStringLiteral("titlebar_close"), QSize(13, 13))
+    makeTaggedButton(this, ConsoleTag::close, m_tap, QStringLiteral("titlebar_close"), QSize(13, 13))
         ->setGeometry(closeLeft, 10, 13, 13);
-    makeTaggedButton(this, 2, m_tap, QStringLiteral("titlebar_min"), QSize(13, 13))
+    makeTaggedButton(this, ConsoleTag::minimise, m_tap, QStringLiteral("titlebar_min"), QSize(13, 13))
         ->setGeometry(minimiseLeft, 10, 13, 13);
-    makeTaggedButton(this, 3, m_tap, QStringLiteral("titlebar_visitor"), QSize(20, 20))
+    makeTaggedButton(this,
+                     ConsoleTag::customerService,
+                     m_tap,
+                     QStringLiteral("titlebar_visitor"),
+                     QSize(20, 20))
         ->setGeometry(visitorLeft, 7, 20, 20);
     accountButton();
     mergeButton();

@@ -3,11 +3,14 @@
 #include "ConnectButton.h"
 #include "ConsoleHomeView.h"
 #include "ConsolePageContainer.h"
+#include "ConsoleTags.h"
 #include "ConsoleTitleBar.h"
 #include "ToastWindowController.h"
 
 #include "api/NetWorkTool.h"
 #include "api/QaroShared.h"
+#include "api/UserDefaults.h"
+#include "api/UserDefaultsCacheKeys.h"
 #include "api/UserInfo.h"
 #include "pages/CancelTapView.h"
 #include "pages/LoginAlertView.h"
@@ -175,20 +178,20 @@ void NodesInfoVC::onTapButtonWithSender(int tag)
 {
     endEditing();
     switch (tag) {
-    case 1:
+    case ConsoleTag::close:
         emit closeRequested();
         return;
-    case 2:
+    case ConsoleTag::minimise:
         emit minimiseRequested();
         return;
-    case 3:
+    case ConsoleTag::customerService:
         NetWorkTool::openInBrowser(KvApi::serviceChatUrl());
         return;
-    case 168:
-    case 169:
+    case ConsoleTag::signIn:
+    case ConsoleTag::signInTips:
         showLoginPanel();
         return;
-    case 170: {
+    case ConsoleTag::account: {
         QPointer<NodesInfoVC> self(this);
         loadUserInfo([self](const std::optional<KvNetWorkError> &) {
             if (self)
@@ -196,7 +199,7 @@ void NodesInfoVC::onTapButtonWithSender(int tag)
         });
         return;
     }
-    case 1000:
+    case ConsoleTag::start:
         Platform::Log::print("VPNTunnelManager.shared.vpnStatus:"
                              + std::to_string(m_tunnel.vpnStatus())
                              + ",lastStatus:" + std::to_string(m_lastVpnStatus));
@@ -205,24 +208,20 @@ void NodesInfoVC::onTapButtonWithSender(int tag)
         else
             beginConnect();
         return;
-    case 1001:
-        leaveHome(1);
+    case ConsoleTag::nodeLine:
+        leaveHome(ConsolePage::route);
         return;
-    case 1002:
+    case ConsoleTag::ruleMode:
         setMode("rule");
         return;
-    case 1003:
+    case ConsoleTag::globalMode:
         setMode("global");
         return;
-    case 1101:
-    case 1102:
-    case 1103:
-    case 1104:
-        leaveHome(tag - 1100);
-        return;
     default:
-        if (tag >= 2000 && tag <= 2005)
-            showPage(tag - 2000);
+        if (tag > ConsoleTag::homeTab && tag <= ConsoleTag::userTab)
+            leaveHome(tag - ConsoleTag::homeTab);
+        else if (tag >= ConsoleTag::toolbarHome && tag <= ConsoleTag::toolbarPastLast)
+            showPage(tag - ConsoleTag::toolbarHome);
         return;
     }
 }
@@ -244,7 +243,8 @@ void NodesInfoVC::setMode(const char *mode)
 void NodesInfoVC::refreshModeSelection()
 {
     const std::string mode = QaroShared::shared().tunMode();
-    m_mainWorkView->modeButton(mode == "rule" ? 1002 : 1003)->setChecked(true);
+    m_mainWorkView->modeButton(mode == "rule" ? ConsoleTag::ruleMode : ConsoleTag::globalMode)
+        ->setChecked(true);
 }
 
 void NodesInfoVC::stopTunnelIfActive()
@@ -256,7 +256,7 @@ void NodesInfoVC::showIdleView()
 {
     m_preparingConnect = false;
     m_mainWorkView->startProxyButton()->show();
-    connectButton()->changeConnectState(0);
+    connectButton()->changeConnectState(ConnectButton::idle);
 }
 
 void NodesInfoVC::showBusyView(int code)
@@ -267,17 +267,22 @@ void NodesInfoVC::showBusyView(int code)
 
 void NodesInfoVC::beginConnect()
 {
+    // The window and the tray may both ask; one connect at a time, and none while one runs.
+    const int status = m_tunnel.vpnStatus();
+    if (m_preparingConnect || (status >= connecting && status <= Platform::VPNStatus::reasserting))
+        return;
     refreshAccountInfo(false);
     if (!UserInfo::stored()) {
         showToast("请先登录再使用");
         return;
     }
-    showBusyView(9);
+    showBusyView(ConnectButton::preparing);
     m_preparingConnect = true;
+    const unsigned attempt = ++m_connectAttempt;
     QPointer<NodesInfoVC> self(this);
-    loadServiceInfo([self](bool ok, const std::string &message) {
-        if (!self)
-            return;
+    loadServiceInfo([self, attempt](bool ok, const std::string &message) {
+        if (!self || attempt != self->m_connectAttempt)
+            return; // abandoned: the user signed out meanwhile
         if (!ok) {
             if (!message.empty())
                 self->showToast(message);
@@ -316,18 +321,18 @@ void NodesInfoVC::onVpnStatusChange(int status)
         m_preparingConnect = false;
         m_mainWorkView->startProxyButton()->hide();
         if (m_lastVpnStatus != connecting)
-            connectButton()->changeConnectState(1);
+            connectButton()->changeConnectState(ConnectButton::connecting);
         break;
     case connected:
         if (m_lastVpnStatus != connected) {
-            showBusyView(2);
+            showBusyView(ConnectButton::connected);
             const auto uuid = QaroShared::shared().string(QaroShared::subUuidKey);
             m_tunnel.sendMessageToProvider("subuuid." + uuid.value_or(""));
         }
         break;
     case disconnecting:
         if (m_lastVpnStatus != disconnecting)
-            showBusyView(3);
+            showBusyView(ConnectButton::disconnecting);
         break;
     default:
         Platform::Log::print("onVpnStatusChange.unknow:" + std::to_string(status));
@@ -370,14 +375,21 @@ void NodesInfoVC::refreshAccountInfo(bool stopTunnel)
     if (record) {
         if (const auto name = record->find("user_name"); name != record->end() && name->is_string())
             m_titleBar->accountButton()->setText(QString::fromStdString(name->get<std::string>()));
-        if (const auto expiry = UserInfo::expiry(*record)) {
-            m_titleBar->expireButton()->setText(expiry->days ? QString::number(*expiry->days)
-                                                                   + QStringLiteral("天")
-                                                             : QStringLiteral("---天"));
-        }
+        // What this account has, or the empty form: never what the last account had.
+        const auto expiry = UserInfo::expiry(*record);
+        m_titleBar->expireButton()->setText(expiry && expiry->days ? QString::number(*expiry->days)
+                                                                         + QStringLiteral("天")
+                                                                   : QStringLiteral("---天"));
+        const auto traffic = UserDefaults::standard().string(UserDefaultsCacheKeys::lastAmount);
+        m_titleBar->mergeButton()->setText(traffic ? QString::fromStdString(*traffic)
+                                                   : QStringLiteral("---.--"));
         hideLoginTips();
     } else {
         showLoginTips();
+        if (m_preparingConnect) {
+            ++m_connectAttempt; // the connect was for a user who has gone
+            showIdleView();
+        }
     }
     const bool signedIn = record.has_value();
     m_titleBar->accountBack()->setVisible(signedIn);
@@ -445,7 +457,7 @@ void NodesInfoVC::loginPanelFinished(const std::string &result)
 
 void NodesInfoVC::showPage(int index)
 {
-    if (index > 0) {
+    if (index > ConsolePage::home) {
         moveToolbarMarker(index);
         if (m_pageViewRoute)
             m_pageViewRoute->hide();
@@ -453,20 +465,20 @@ void NodesInfoVC::showPage(int index)
             m_pageViewUser->hide();
     }
     switch (index) {
-    case 0:
+    case ConsolePage::home:
         m_otherWorkView->hide();
         m_mainWorkView->show();
         returnHome();
         return;
-    case 1:
-        m_otherWorkView->setBoldTitle(2001);
+    case ConsolePage::route:
+        m_otherWorkView->setBoldTitle(ConsoleTag::toolbarRoute);
         if (!m_pagerouteLoaded)
             installRoutePage();
         m_pageViewRoute->show();
         m_pageViewRoute->raise();
         return;
-    case 4:
-        m_otherWorkView->setBoldTitle(2004);
+    case ConsolePage::user:
+        m_otherWorkView->setBoldTitle(ConsoleTag::toolbarUser);
         if (m_pageuserLoaded)
             m_pageViewUser->refreshAccount();
         else

@@ -116,6 +116,7 @@ private:
     ConsoleRequests m_requests{*this};
     int m_lastVpnStatus = 0;
     bool m_preparingConnect = false; // between the start press and the tunnel's first progress
+    unsigned m_connectAttempt = 0;   // moves on with every connect begun or abandoned
     bool m_pagerouteLoaded = false;
     bool m_pageuserLoaded = false;
     bool m_isLoadedView = false;

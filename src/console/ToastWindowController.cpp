@@ -92,6 +92,7 @@ void ToastWindowController::windowDidLoad()
     panel->setGraphicsEffect(m_opacity);
 
     QLabel *label = m_ui->titleTextField;
+    label->setTextFormat(Qt::PlainText); // messages come from the service too: never markup
     label->setText(m_message);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setWordWrap(true);

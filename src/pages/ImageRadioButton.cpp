@@ -42,7 +42,9 @@ void ImageRadioButton::configure(const QRect &frame, const QString &title, const
     m_flagImgView->setGeometry(bottomLeftFrame(QRectF(h, h / 2.0 - 9, 22, 18), h));
     m_flagImgView->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    m_titleLabel = new QLabel(title, this);
+    m_titleLabel = new QLabel(this);
+    m_titleLabel->setTextFormat(Qt::PlainText); // node names come from the service
+    m_titleLabel->setText(title);
     setPixelFont(m_titleLabel, 13);
     m_titleLabel->setStyleSheet(QStringLiteral("color: #3F3934; background-color: #FCFCFC;"));
     m_titleLabel->setGeometry(bottomLeftFrame(QRectF(h + 24, h / 2.0 - 8, w - h - 26, 16), h));

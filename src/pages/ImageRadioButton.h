@@ -30,6 +30,7 @@ public:
     QString title() const;
     QString flagImage() const { return m_flagImage; }
     QRadioButton *radiobtn() const { return m_radiobtn; }
+    QLabel *titleLabel() const { return m_titleLabel; }
 
     std::function<void(ImageRadioButton *item, bool isLocked)> nodeTapBlock;
 

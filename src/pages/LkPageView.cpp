@@ -29,6 +29,7 @@ QLabel *LkPageView::toolbarTitleLabel()
 {
     if (!m_toolbarTitleLabel) {
         m_toolbarTitleLabel = new QLabel(toolView());
+        m_toolbarTitleLabel->setTextFormat(Qt::PlainText); // may name a node of the service
         QFont font = m_toolbarTitleLabel->font();
         font.setPixelSize(14);
         m_toolbarTitleLabel->setFont(font);

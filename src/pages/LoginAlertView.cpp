@@ -147,7 +147,7 @@ QPushButton *LoginAlertView::yzmButton()
         button->setTitleColor(colorWithHex(QStringLiteral("#666666")));
         setPixelFont(button, 12);
         button->setGeometry(bottomLeftFrame(QRectF(206, 3, 120, 33), 39));
-        connect(button, &QPushButton::clicked, this, [this] { onTapButtonWithSender(17); });
+        connect(button, &QPushButton::clicked, this, [this] { onTapButtonWithSender(codeTag); });
         m_yzmButton = button;
     }
     return m_yzmButton;
@@ -168,7 +168,7 @@ QCheckBox *LoginAlertView::loginCheckButton()
         m_loginCheckButton = makeCheckbox(card(), QStringLiteral("自动登录"));
         m_loginCheckButton->setGeometry(inCard(QRectF(284, 188, 80, 18)));
         connect(m_loginCheckButton, &QCheckBox::clicked, this, [this] {
-            onTapButtonWithSender(20);
+            onTapButtonWithSender(autoLoginTag);
         });
     }
     return m_loginCheckButton;
@@ -182,7 +182,7 @@ QPushButton *LoginAlertView::startLoginButton()
                                        card());
         setPixelFont(button, 15);
         button->setGeometry(inCard(QRectF(107, 104, 156, 44)));
-        connect(button, &QPushButton::clicked, this, [this] { onTapButtonWithSender(10); });
+        connect(button, &QPushButton::clicked, this, [this] { onTapButtonWithSender(startTag); });
         m_startLoginButton = button;
     }
     return m_startLoginButton;
@@ -216,7 +216,9 @@ QPushButton *LoginAlertView::registerBtn()
     if (!m_registerBtn) {
         m_registerBtn = makeLinkButton(card(), QStringLiteral("免费注册>"), "#3B79E0", true);
         m_registerBtn->setGeometry(inCard(QRectF(18, 72, 60, 15)));
-        connect(m_registerBtn, &QPushButton::clicked, this, [this] { onTapButtonWithSender(13); });
+        connect(m_registerBtn, &QPushButton::clicked, this, [this] {
+            onTapButtonWithSender(registerTag);
+        });
     }
     return m_registerBtn;
 }
@@ -226,7 +228,9 @@ QPushButton *LoginAlertView::forgetPwBtn()
     if (!m_forgetPwBtn) {
         m_forgetPwBtn = makeLinkButton(card(), QStringLiteral("忘记密码？"), "#3B79E0", true);
         m_forgetPwBtn->setGeometry(inCard(QRectF(284, 72, 60, 15)));
-        connect(m_forgetPwBtn, &QPushButton::clicked, this, [this] { onTapButtonWithSender(14); });
+        connect(m_forgetPwBtn, &QPushButton::clicked, this, [this] {
+            onTapButtonWithSender(forgetPasswordTag);
+        });
     }
     return m_forgetPwBtn;
 }
@@ -263,10 +267,14 @@ void LoginAlertView::buildPanel()
     forgetPwBtn();
     QPushButton *service = makeLinkButton(card(), QStringLiteral("服务协议"), "#A3B2BA", false);
     service->setGeometry(inCard(QRectF(17, 10, 60, 15)));
-    connect(service, &QPushButton::clicked, this, [this] { onTapButtonWithSender(15); });
+    connect(service, &QPushButton::clicked, this, [this] {
+        onTapButtonWithSender(serviceAgreementTag);
+    });
     QPushButton *privacy = makeLinkButton(card(), QStringLiteral("隐私协议"), "#A3B2BA", false);
     privacy->setGeometry(inCard(QRectF(95, 10, 60, 15)));
-    connect(privacy, &QPushButton::clicked, this, [this] { onTapButtonWithSender(16); });
+    connect(privacy, &QPushButton::clicked, this, [this] {
+        onTapButtonWithSender(privacyAgreementTag);
+    });
     auto *close = new QPushButton(card());
     close->setFlat(true);
     close->setFocusPolicy(Qt::NoFocus);
@@ -274,7 +282,7 @@ void LoginAlertView::buildPanel()
     close->setIcon(ImageLibrary::icon(QStringLiteral("titlebar_close"), QSize(13, 13)));
     close->setIconSize(QSize(13, 13));
     close->setGeometry(inCard(QRectF(cardWidth - 28, cardHeight - 28, 13, 13)));
-    connect(close, &QPushButton::clicked, this, [this] { onTapButtonWithSender(0); });
+    connect(close, &QPushButton::clicked, this, [this] { onTapButtonWithSender(closeTag); });
 
     // What the user asked to be remembered.
     UserDefaults defaults = UserDefaults::standard();
@@ -373,28 +381,28 @@ void LoginAlertView::onTapButtonWithSender(int tag)
 {
     endEditing();
     switch (tag) {
-    case 10:
+    case startTag:
         start();
         return;
-    case 13:
-    case 14:
+    case registerTag:
+    case forgetPasswordTag:
         if (m_iUIType != signIn)
             showSignInForm();
-        else if (tag == 13)
+        else if (tag == registerTag)
             showRegisterForm();
         else
             showResetForm();
         return;
-    case 15:
+    case serviceAgreementTag:
         NetWorkTool::openInBrowser(KvApi::officialSiteOrigin() + serviceAgreement);
         return;
-    case 16:
+    case privacyAgreementTag:
         NetWorkTool::openInBrowser(KvApi::officialSiteOrigin() + privacyAgreement);
         return;
-    case 17:
+    case codeTag:
         requestCode();
         return;
-    case 20:
+    case autoLoginTag:
         if (loginCheckButton()->isChecked())
             UserDefaults::standard().set(UserDefaultsCacheKeys::lastAutoLogin, "true");
         else
@@ -482,6 +490,9 @@ void LoginAlertView::handleSignIn(const Outcome &outcome, const char *result)
         finishPanel(result);
         return;
     }
+    case Outcome::Kind::outdated: // the panel's calls are not a signed-in user's
+        setLoading(false);
+        return;
     case Outcome::Kind::failed:
         break;
     }
@@ -507,6 +518,9 @@ void LoginAlertView::handleReset(const Outcome &outcome)
         setLoading(false);
         showMessage("重置成功，请重新登录！");
         showSignInForm();
+        return;
+    case Outcome::Kind::outdated: // the panel's calls are not a signed-in user's
+        setLoading(false);
         return;
     case Outcome::Kind::failed:
         break;
@@ -547,6 +561,9 @@ void LoginAlertView::handleCode(const Outcome &outcome)
         return;
     case Outcome::Kind::succeeded:
         showMessage("已发送，请注意查收");
+        return;
+    case Outcome::Kind::outdated: // the panel's calls are not a signed-in user's
+        setLoading(false);
         return;
     case Outcome::Kind::failed:
         break;

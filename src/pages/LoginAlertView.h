@@ -31,6 +31,17 @@ class LoginAlertView : public QWidget
 public:
     enum Form { signIn = 0, registration = 1, reset = 2 };
 
+    enum Tag {
+        closeTag = 0,
+        startTag = 10,
+        registerTag = 13,
+        forgetPasswordTag = 14,
+        serviceAgreementTag = 15,
+        privacyAgreementTag = 16,
+        codeTag = 17,
+        autoLoginTag = 20,
+    };
+
     explicit LoginAlertView(QWidget *parent = nullptr);
     ~LoginAlertView() override;
 

@@ -109,14 +109,15 @@ void NodePageView::buildPage()
         auto *item = new ImageRadioButton(content);
         item->configure(bottomLeftFrame(frame, C),
                         QString::fromStdString(name),
-                        tag == 10 ? QStringLiteral("ic_country_auto") : flagImageName(name));
+                        tag == autoRouteTag ? QStringLiteral("ic_country_auto")
+                                            : flagImageName(name));
         item->setProperty("tag", tag);
         item->nodeTapBlock = [this](ImageRadioButton *tapped, bool isLocked) {
             itemTapped(tapped, isLocked);
         };
         return item;
     };
-    m_autoRouteBtn = placeItem(QRectF(20, C - 35, iw, itemHeight), automaticTitle, 10);
+    m_autoRouteBtn = placeItem(QRectF(20, C - 35, iw, itemHeight), automaticTitle, autoRouteTag);
 
     auto *separator = new QWidget(content);
     separator->setAttribute(Qt::WA_StyledBackground);
@@ -150,7 +151,9 @@ void NodePageView::buildPage()
         else if (names.empty() && std::size_t(i) < fallbackNames.size())
             name = fallbackNames[std::size_t(i)];
         ImageRadioButton *item
-            = placeItem(QRectF(20 + c * (iw + 20), C - 128 - 39 * r, iw, itemHeight), name, i + 100);
+            = placeItem(QRectF(20 + c * (iw + 20), C - 128 - 39 * r, iw, itemHeight),
+                        name,
+                        firstNodeTag + i);
         item->setItemState(ImageRadioButton::State::unselected);
         item->setVisible(!name.empty());
         m_myNodeItmes.push_back(item);
@@ -228,7 +231,7 @@ void NodePageView::refreshNodes(const std::vector<std::string> &names,
         return;
     for (std::size_t i = 0; i < m_myNodeItmes.size(); ++i) {
         ImageRadioButton *item = m_myNodeItmes[i];
-        item->setProperty("tag", int(i) + 100);
+        item->setProperty("tag", firstNodeTag + int(i));
         if (i >= names.size()) {
             item->hide();
             continue;
@@ -239,6 +242,9 @@ void NodePageView::refreshNodes(const std::vector<std::string> &names,
         item->setFlagImage(flagImageName(name));
         if (!contains(*subscription, name)) {
             item->setItemState(ImageRadioButton::State::locked);
+            // A locked node is no selection, not even the last one.
+            if (item == m_lastSelectedItem)
+                m_lastSelectedItem = nullptr;
         } else if (!choice.empty() && name == choice) {
             item->setItemState(ImageRadioButton::State::selected);
             m_lastSelectedItem = item;

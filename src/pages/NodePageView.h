@@ -25,6 +25,9 @@ public:
 
     static constexpr const char automaticNode[] = "ZiDedadu";
 
+    // The automatic item's tag; grid item i has firstNodeTag + i.
+    enum Tag { autoRouteTag = 10, firstNodeTag = 100 };
+
     explicit NodePageView(QWidget *parent = nullptr);
 
     Report nodeStateChangeBlock;

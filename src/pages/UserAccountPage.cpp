@@ -183,6 +183,7 @@ QPushButton *UserAccountPage::imageTitle(QWidget *parent, const QString &image, 
 QLabel *UserAccountPage::label(QWidget *parent, Qt::Alignment alignment, const QRectF &frame)
 {
     auto *text = new QLabel(parent);
+    text->setTextFormat(Qt::PlainText); // the user's record comes from the service
     text->setAlignment(alignment);
     setPixelFont(text, 12);
     text->setStyleSheet(QStringLiteral("color: #666666; background: transparent;"));

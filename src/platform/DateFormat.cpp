@@ -1,6 +1,7 @@
 #include "DateFormat.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -198,17 +199,23 @@ std::optional<TimePoint> toTimePoint(const Parsed &parsed)
             return std::nullopt;
         sinceEpoch = std::chrono::seconds(time);
     }
-    // The clock counts nanoseconds in 64 bits, from about 1678 to 2261; a date beyond cannot be
-    // held (9999-12-31 for "never", say).
+    // Only years far beyond any calendar in use overflow the count of microseconds.
     const auto limit = std::chrono::duration_cast<std::chrono::seconds>(TimePoint::duration::max())
                        - std::chrono::seconds(1);
     if (sinceEpoch > limit || sinceEpoch < -limit)
         return std::nullopt;
-    return TimePoint(std::chrono::duration_cast<TimePoint::duration>(
-        sinceEpoch + std::chrono::nanoseconds(parsed.nanoseconds)));
+    // Added in microseconds: in nanoseconds the sum would overflow again.
+    return TimePoint(sinceEpoch)
+           + std::chrono::duration_cast<TimePoint::duration>(
+               std::chrono::nanoseconds(parsed.nanoseconds));
 }
 
 } // namespace
+
+TimePoint now()
+{
+    return std::chrono::floor<TimePoint::duration>(std::chrono::system_clock::now());
+}
 
 std::optional<TimePoint> parseInternetDateTime(std::string_view text, bool fractionalSeconds)
 {
@@ -248,14 +255,16 @@ std::string format(TimePoint time, std::string_view pattern)
         case 0:
             text += field.literal;
             continue;
-        case 'y':
-            std::snprintf(buffer,
-                          sizeof buffer,
-                          "%0*d",
-                          field.count == 2 ? 2 : 4,
-                          field.count == 2 ? (local.tm_year + 1900) % 100 : local.tm_year + 1900);
+        case 'y': {
+            const int year = local.tm_year + 1900;
+            // A year before 1 keeps four digits after its sign, as ISO 8601 writes it ("-0001").
+            if (field.count == 2)
+                std::snprintf(buffer, sizeof buffer, "%02d", std::abs(year) % 100);
+            else
+                std::snprintf(buffer, sizeof buffer, "%0*d", year < 0 ? 5 : 4, year);
             text += buffer;
             continue;
+        }
         case 'S':
             std::snprintf(buffer, sizeof buffer, "%09ld", nanoseconds);
             text += std::string(buffer).substr(0, std::size_t(std::min(field.count, 9)));

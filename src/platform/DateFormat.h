@@ -11,7 +11,12 @@
 // machine's time zone; formatting uses the machine's time zone.
 namespace Platform::DateFormat {
 
-using TimePoint = std::chrono::system_clock::time_point;
+// Microseconds rather than the system clock's nanoseconds: 64 bits of them reach some 292,000
+// years either side of 1970, so every four-digit year fits.
+using TimePoint = std::chrono::sys_time<std::chrono::microseconds>;
+
+// The current time, to the microsecond.
+TimePoint now();
 
 // RFC 3339 date-time ("2027-01-06T15:04:05+08:00"), with or without fractional seconds.
 std::optional<TimePoint> parseInternetDateTime(std::string_view text, bool fractionalSeconds);

@@ -39,6 +39,15 @@ std::filesystem::path normalised(const std::filesystem::path &path)
     return text;
 }
 
+// Absolute, with symbolic links resolved as far as the path exists.
+std::filesystem::path resolved(const std::filesystem::path &path)
+{
+    std::error_code error;
+    const std::filesystem::path real
+        = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    return normalised(error ? path : real);
+}
+
 bool isProgram(const std::filesystem::path &path)
 {
     struct stat status;
@@ -209,13 +218,20 @@ std::optional<std::string> firstArgument(std::string_view exec)
     return argument;
 }
 
-// The Exec value of the [Desktop Entry] group; nothing when the file does not parse.
-std::optional<std::string> execValue(std::string_view text)
+struct DesktopEntry
+{
+    std::optional<std::string> exec;
+    bool hidden = false;
+    bool autostartEnabled = true;
+};
+
+// The keys of the [Desktop Entry] group that matter here; nothing when the file does not parse.
+std::optional<DesktopEntry> desktopEntry(std::string_view text)
 {
     if (text.find('\0') != std::string_view::npos)
         return std::nullopt;
     std::optional<std::string_view> group;
-    std::optional<std::string> exec;
+    DesktopEntry entry;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         const std::string_view line = Text::trimmed(text.substr(0, end));
@@ -229,13 +245,20 @@ std::optional<std::string> execValue(std::string_view text)
             continue;
         }
         const std::size_t equals = line.find('=');
-        if (!group || equals == std::string_view::npos
-            || Text::trimmed(line.substr(0, equals)).empty())
+        const std::string_view key = Text::trimmed(line.substr(0, equals));
+        if (!group || equals == std::string_view::npos || key.empty())
             return std::nullopt;
-        if (*group == "Desktop Entry" && Text::trimmed(line.substr(0, equals)) == "Exec")
-            exec = std::string(Text::trimmed(line.substr(equals + 1)));
+        if (*group != "Desktop Entry")
+            continue;
+        const std::string_view value = Text::trimmed(line.substr(equals + 1));
+        if (key == "Exec")
+            entry.exec = std::string(value);
+        else if (key == "Hidden")
+            entry.hidden = value == "true";
+        else if (key == "X-GNOME-Autostart-enabled")
+            entry.autostartEnabled = value != "false";
     }
-    return exec;
+    return entry;
 }
 
 std::optional<std::filesystem::path> programInPath(const std::string &name)
@@ -250,7 +273,7 @@ std::optional<std::filesystem::path> programInPath(const std::string &name)
         // Empty or relative entries would depend on the working directory.
         if (!directory.is_absolute())
             continue;
-        const std::filesystem::path candidate = normalised(directory / name);
+        const std::filesystem::path candidate = resolved(directory / name);
         if (isProgram(candidate))
             return candidate;
     }
@@ -261,7 +284,7 @@ std::optional<std::filesystem::path> resolvedProgram(const std::string &program)
 {
     const std::filesystem::path path(program);
     if (path.is_absolute()) {
-        const std::filesystem::path candidate = normalised(path);
+        const std::filesystem::path candidate = resolved(path);
         return isProgram(candidate) ? std::optional(candidate) : std::nullopt;
     }
     if (program.find('/') != std::string::npos)
@@ -269,22 +292,26 @@ std::optional<std::filesystem::path> resolvedProgram(const std::string &program)
     return programInPath(program);
 }
 
-std::optional<std::string> resolvedUrl(const std::filesystem::path &entryFile)
+// Fills in what the entry file says.
+void readEntry(LoginItemList::Item &item)
 {
-    std::ifstream stream(entryFile, std::ios::binary);
+    std::ifstream stream(item.entryFile, std::ios::binary);
     if (!stream)
-        return std::nullopt;
+        return;
     const std::string text(std::istreambuf_iterator<char>(stream), {});
     if (stream.bad())
-        return std::nullopt;
-    const std::optional<std::string> exec = execValue(text);
-    const std::optional<std::string> program = exec ? firstArgument(unescapedValue(*exec))
-                                                    : std::nullopt;
+        return;
+    const std::optional<DesktopEntry> entry = desktopEntry(text);
+    if (!entry)
+        return;
+    item.enabled = !entry->hidden && entry->autostartEnabled;
+    const std::optional<std::string> program = entry->exec
+                                                   ? firstArgument(unescapedValue(*entry->exec))
+                                                   : std::nullopt;
     const std::optional<std::filesystem::path> path = program ? resolvedProgram(*program)
                                                               : std::nullopt;
-    if (!path)
-        return std::nullopt;
-    return LoginItemList::fileUrl(Bundle::bundleContaining(*path).value_or(*path));
+    if (path)
+        item.resolvedUrl = LoginItemList::fileUrl(Bundle::bundleContaining(*path).value_or(*path));
 }
 
 struct LaunchTarget
@@ -298,10 +325,8 @@ std::optional<LaunchTarget> launchTarget(const std::filesystem::path &path)
     std::error_code error;
     if (std::filesystem::is_directory(path, error)) {
         const std::optional<std::string> executable = Bundle(path).executableName();
-        if (!executable || executable->empty() || *executable == "." || *executable == ".."
-            || executable->find('/') != std::string::npos) {
+        if (!executable || !isPlainFileName(*executable))
             return std::nullopt;
-        }
         const std::filesystem::path program = path / "Contents" / "bin" / *executable;
         if (!isProgram(program))
             return std::nullopt;
@@ -313,6 +338,12 @@ std::optional<LaunchTarget> launchTarget(const std::filesystem::path &path)
     if (!isProgram(path) || Bundle::bundleContaining(path))
         return std::nullopt;
     return LaunchTarget{path, path.filename().string()};
+}
+
+std::optional<LaunchTarget> launchTargetForUrl(const std::string &fileUrl)
+{
+    const std::optional<std::filesystem::path> path = pathFromFileUrl(fileUrl);
+    return path ? launchTarget(normalised(*path)) : std::nullopt;
 }
 
 std::string entryText(const LaunchTarget &target)
@@ -327,6 +358,17 @@ std::string entryText(const LaunchTarget &target)
            + "\n"
              "X-GNOME-Autostart-enabled=true\n"
              "Terminal=false\n";
+}
+
+bool writeEntry(const std::filesystem::path &entryFile, const LaunchTarget &target)
+{
+    if (const std::error_code error = writeFileAtomically(entryFile, entryText(target), 0644)) {
+        Log::system(LogLevel::Error,
+                    logCategory,
+                    "cannot write " + entryFile.string() + ": " + error.message());
+        return false;
+    }
+    return true;
 }
 
 std::string hashText(std::string_view text)
@@ -380,15 +422,13 @@ std::vector<LoginItemList::Item> LoginItemList::snapshot() const
         return a.entryFile.filename().native() < b.entryFile.filename().native();
     });
     for (Item &item : items)
-        item.resolvedUrl = resolvedUrl(item.entryFile);
+        readEntry(item);
     return items;
 }
 
 bool LoginItemList::insertItemURL(const std::string &fileUrl)
 {
-    const std::optional<std::filesystem::path> path = pathFromFileUrl(fileUrl);
-    const std::optional<LaunchTarget> target = path ? launchTarget(normalised(*path))
-                                                    : std::nullopt;
+    const std::optional<LaunchTarget> target = launchTargetForUrl(fileUrl);
     if (!target)
         return false;
     if (const std::error_code error = createDirectories(m_directory, 0700)) {
@@ -397,17 +437,14 @@ bool LoginItemList::insertItemURL(const std::string &fileUrl)
                     "cannot create " + m_directory.string() + ": " + error.message());
         return false;
     }
-    const std::optional<std::filesystem::path> entryFile = unusedEntryFile(
-        LoginItemList::fileUrl(*path));
-    if (!entryFile)
-        return false;
-    if (const std::error_code error = writeFileAtomically(*entryFile, entryText(*target), 0644)) {
-        Log::system(LogLevel::Error,
-                    logCategory,
-                    "cannot write " + entryFile->string() + ": " + error.message());
-        return false;
-    }
-    return true;
+    const std::optional<std::filesystem::path> entryFile = unusedEntryFile(fileUrl);
+    return entryFile && writeEntry(*entryFile, *target);
+}
+
+bool LoginItemList::enableItem(const Item &item, const std::string &fileUrl)
+{
+    const std::optional<LaunchTarget> target = launchTargetForUrl(fileUrl);
+    return target && writeEntry(item.entryFile, *target);
 }
 
 bool LoginItemList::remove(const Item &item)
@@ -440,6 +477,11 @@ std::string LoginItemList::fileUrl(const std::filesystem::path &path)
     if (url.back() != '/' && std::filesystem::is_directory(absolute, error))
         url += '/';
     return url;
+}
+
+std::string LoginItemList::resolvedFileUrl(const std::filesystem::path &path)
+{
+    return fileUrl(resolved(path));
 }
 
 std::optional<std::filesystem::path> LoginItemList::unusedEntryFile(const std::string &url) const

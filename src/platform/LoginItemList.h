@@ -16,8 +16,11 @@ public:
     {
         std::filesystem::path entryFile;
         // The file URL of the bundle holding the entry's program, or of the program itself when it
-        // lies in no bundle; nothing when the entry names no program that can be found.
+        // lies in no bundle, with symbolic links resolved; nothing when the entry names no program
+        // that can be found.
         std::optional<std::string> resolvedUrl;
+        // False when the user turned the entry off: Hidden=true or X-GNOME-Autostart-enabled=false.
+        bool enabled = true;
     };
 
     // The list at $XDG_CONFIG_HOME/autostart; nothing when the configuration directory is unknown
@@ -35,11 +38,18 @@ public:
     // is refused: it is added through its bundle. Duplicates are not checked.
     bool insertItemURL(const std::string &fileUrl);
 
+    // Turns a disabled entry back on: rewrites it, under the file name that lets it override a
+    // system entry of that name, to run the bundle or program a file URL names.
+    bool enableItem(const Item &item, const std::string &fileUrl);
+
     bool remove(const Item &item);
 
     // "file://" and the absolute, lexically normalised path, percent-encoded; the URL of an
     // existing directory ends with "/".
     static std::string fileUrl(const std::filesystem::path &path);
+    // The same with symbolic links resolved as far as the path exists: the form in which entries'
+    // programs compare, so a launcher linked to a bundle's program resolves into the bundle.
+    static std::string resolvedFileUrl(const std::filesystem::path &path);
 
 private:
     std::optional<std::filesystem::path> unusedEntryFile(const std::string &url) const;

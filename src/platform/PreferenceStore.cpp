@@ -4,14 +4,10 @@
 #include "Log.h"
 #include "XdgDirectories.h"
 
-#include <cerrno>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <system_error>
 
 namespace Platform {
 
@@ -72,16 +68,21 @@ std::optional<PropertyValue> PreferenceStore::value(const std::string &key)
 bool PreferenceStore::setValue(const std::string &key, PropertyValue value)
 {
     reloadIfChanged();
+    if (m_unreadable)
+        m_changesWhileUnreadable[key] = value;
     m_values[key] = std::move(value);
-    return save();
+    return !m_unreadable && save();
 }
 
 bool PreferenceStore::removeValue(const std::string &key)
 {
     reloadIfChanged();
-    if (m_values.erase(key) == 0)
-        return true;
-    return save();
+    const bool removed = m_values.erase(key) != 0;
+    if (m_unreadable) {
+        m_changesWhileUnreadable[key] = std::nullopt;
+        return false;
+    }
+    return !removed || save();
 }
 
 PreferenceStore::FileIdentity PreferenceStore::currentIdentity() const
@@ -98,49 +99,57 @@ void PreferenceStore::reloadIfChanged()
 {
     if (m_file.empty())
         return;
-    if (m_everLoaded && currentIdentity() == m_loaded)
+    // An unreadable file is tried on every call: mending its permissions leaves it unchanged.
+    if (m_everLoaded && !m_unreadable && currentIdentity() == m_loaded)
         return;
 
-    const int fd = ::open(m_file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT) {
+    std::string text;
+    struct stat status;
+    const std::error_code error = readFile(m_file, text, &status);
+    const bool missing = error == std::errc::no_such_file_or_directory;
+    if (error && !missing) {
+        if (!m_unreadable)
             Log::system(LogLevel::Error,
                         logCategory,
-                        "cannot read " + m_file.string() + ": " + std::strerror(errno));
-            return; // keep what we have rather than forget it
-        }
-        m_values = PropertyValue::object();
-        m_loaded = {};
-        m_everLoaded = true;
+                        "cannot read " + m_file.string() + ": " + error.message()
+                            + "; keeping changes in memory until it can be read");
+        // Writing now would replace the token and the device id we could not read.
+        m_unreadable = true;
         return;
     }
-
-    // Identify the file by the descriptor we read, so a replacement racing with us is noticed
-    // on the next read.
-    struct stat status;
-    ::fstat(fd, &status);
-    std::string text;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        text.append(buffer, std::size_t(count));
-    }
-    ::close(fd);
 
     m_everLoaded = true;
-    const nlohmann::json stored = nlohmann::json::parse(text, nullptr, false);
-    if (stored.is_discarded() || !stored.is_object()) {
-        moveAside();
-        m_values = PropertyValue::object();
-        m_loaded = {};
-        return;
+    m_values = PropertyValue::object();
+    m_loaded = {};
+    if (!missing) {
+        const nlohmann::json stored = nlohmann::json::parse(text, nullptr, false);
+        if (stored.is_discarded() || !stored.is_object()) {
+            moveAside();
+        } else {
+            m_values = PropertyFile::decode(stored);
+            // Identified by the descriptor we read, so a replacement racing with us is noticed
+            // on the next read.
+            m_loaded = {status.st_dev, status.st_ino, status.st_size, status.st_mtim, true};
+        }
     }
-    m_values = PropertyFile::decode(stored);
-    m_loaded = {status.st_dev, status.st_ino, status.st_size, status.st_mtim, true};
+    if (m_unreadable)
+        catchUp();
+}
+
+void PreferenceStore::catchUp()
+{
+    m_unreadable = false;
+    Log::system(LogLevel::Default, logCategory, m_file.string() + " can be read again");
+    if (m_changesWhileUnreadable.empty())
+        return;
+    for (auto &[key, value] : m_changesWhileUnreadable) {
+        if (value)
+            m_values[key] = std::move(*value);
+        else
+            m_values.erase(key);
+    }
+    m_changesWhileUnreadable.clear();
+    save();
 }
 
 void PreferenceStore::moveAside() const

@@ -3,6 +3,7 @@
 #include "PropertyValue.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -15,7 +16,9 @@ namespace Platform {
 // another process reading it sees each change at once and a crash never leaves half a file. Reads
 // notice when another process has replaced the file and pick up its contents. A file that does not
 // parse is moved aside as "<name>.corrupt-<time>" and the domain starts empty: it is never
-// overwritten. Used on one thread at a time.
+// overwritten. Nor is a file that exists but cannot be read: the domain then works from memory
+// (writes say false) until the file can be read again, when it is loaded, the changes made
+// meanwhile are applied to it and it is saved. Used on one thread at a time.
 class PreferenceStore
 {
 public:
@@ -31,7 +34,8 @@ public:
 
     std::optional<PropertyValue> value(const std::string &key);
 
-    // Both keep the change in memory even when the file cannot be written, and say whether it was.
+    // Both keep the change in memory even when the file cannot be written or read, and say
+    // whether it was written.
     bool setValue(const std::string &key, PropertyValue value);
     bool removeValue(const std::string &key);
 
@@ -49,6 +53,8 @@ private:
 
     FileIdentity currentIdentity() const;
     void reloadIfChanged();
+    // Applies the changes made while the file could not be read to what it holds, and saves.
+    void catchUp();
     void moveAside() const;
     bool save();
 
@@ -56,6 +62,8 @@ private:
     PropertyValue m_values = PropertyValue::object();
     FileIdentity m_loaded;
     bool m_everLoaded = false;
+    bool m_unreadable = false;
+    std::map<std::string, std::optional<PropertyValue>> m_changesWhileUnreadable; // none: removed
 };
 
 } // namespace Platform

@@ -97,6 +97,7 @@ void AppDelegate::setStatusIcon(const QString &name)
 void AppDelegate::applicationDidFinishLaunching()
 {
     setStatusIcon(QStringLiteral("vpnstate_off"));
+    refreshRunModeMenu(); // the mode in force shows from the start, not from the first connect
     if (QSystemTrayIcon::isSystemTrayAvailable())
         m_statusItem->show();
     connect(m_statusItem, &QSystemTrayIcon::activated, this, [this](auto reason) {

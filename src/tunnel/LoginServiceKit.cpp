@@ -2,7 +2,26 @@
 
 #include "platform/Bundle.h"
 
+#include <algorithm>
+#include <vector>
+
 using Platform::LoginItemList;
+
+namespace {
+
+// The entries that run the path, turned off or not, in file-name order.
+std::vector<LoginItemList::Item> entriesFor(const LoginItemList &list, const std::string &path)
+{
+    const std::string url = LoginItemList::resolvedFileUrl(path);
+    std::vector<LoginItemList::Item> entries;
+    for (LoginItemList::Item &item : list.snapshot()) {
+        if (item.resolvedUrl == url)
+            entries.push_back(std::move(item));
+    }
+    return entries;
+}
+
+} // namespace
 
 std::optional<LoginItemList::Item> LoginServiceKit::findLoginItem(const std::string &path)
 {
@@ -11,9 +30,8 @@ std::optional<LoginItemList::Item> LoginServiceKit::findLoginItem(const std::str
     const std::optional<LoginItemList> list = LoginItemList::sessionLoginItems();
     if (!list)
         return std::nullopt;
-    const std::string url = LoginItemList::fileUrl(path);
-    for (LoginItemList::Item &item : list->snapshot()) {
-        if (item.resolvedUrl == url)
+    for (LoginItemList::Item &item : entriesFor(*list, path)) {
+        if (item.enabled)
             return std::move(item);
     }
     return std::nullopt;
@@ -27,29 +45,35 @@ bool LoginServiceKit::isLoginItem(const std::string &path)
 bool LoginServiceKit::addLoginItem(const std::string &path)
 {
     // An empty path would otherwise stand for the working directory.
-    if (path.empty() || findLoginItem(path))
+    if (path.empty())
         return false;
     std::optional<LoginItemList> list = LoginItemList::sessionLoginItems();
     if (!list)
         return false;
-    // Callers only learn whether the item was missing; a failed write is logged by the list.
-    list->insertItemURL(LoginItemList::fileUrl(path));
+    const std::vector<LoginItemList::Item> entries = entriesFor(*list, path);
+    if (std::any_of(entries.begin(), entries.end(), [](const auto &item) { return item.enabled; }))
+        return false;
+    // Callers only learn whether the item was missing; a failed write is logged by the list. A
+    // turned-off entry is turned on again rather than joined by a second one.
+    const std::string url = LoginItemList::resolvedFileUrl(path);
+    if (entries.empty())
+        list->insertItemURL(url);
+    else
+        list->enableItem(entries.front(), url);
     return true;
 }
 
 bool LoginServiceKit::removeLoginItem(const std::string &path)
 {
-    if (!findLoginItem(path))
+    if (path.empty())
         return false;
     std::optional<LoginItemList> list = LoginItemList::sessionLoginItems();
     if (!list)
         return false;
-    const std::string url = LoginItemList::fileUrl(path);
-    for (const LoginItemList::Item &item : list->snapshot()) {
-        if (item.resolvedUrl == url)
-            list->remove(item);
-    }
-    return true;
+    const std::vector<LoginItemList::Item> entries = entriesFor(*list, path);
+    for (const LoginItemList::Item &item : entries)
+        list->remove(item);
+    return !entries.empty();
 }
 
 void setLaunchAtLogin(bool enabled)

@@ -192,7 +192,7 @@ TEST_F(ConsoleRequestsTest, PublicSettingsStoreTheBackupsThenLoadUserAndNodes)
 {
     backend.admin("POST",
                   "/_dev/public-setting",
-                  {{"backend_url", backend.origin() + "\n\nhttp://x"}});
+                  {{"backend_url", backend.origin() + "\r\n\nhttp://x"}});
     backend.takeRequests();
     requests.loadPublicSetting();
     ASSERT_TRUE(queue->runUntil([&] {

@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 using Platform::PropertyValue;
 using Lines = std::vector<std::string>;
 
@@ -150,4 +153,65 @@ TEST_F(FailoverTest, NodeListsAskOnlyThePinnedBase)
     EXPECT_EQ(reported->kind(), KvNetWorkError::Kind::invalidHost);
     EXPECT_EQ(defaults.string(UserDefaultsCacheKeys::lastOkHost), builtin0.origin());
     EXPECT_EQ(triedSoFar(), Lines{"b0"});
+}
+
+// Two requests at once, as the console's first appearance sends them, behind a dead base: each
+// tries every base itself, so neither passes over the working one.
+TEST_F(FailoverTest, RequestsAtTheSameTimeEachReachTheWorkingBase)
+{
+    HangingUpServer dead("dead", tried, mutex);
+    LoopbackServer slow; // answers late, so neither request finds its base pinned in time
+    slow.server().Get(".*", [this](const httplib::Request &, httplib::Response &response) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        record("slow");
+        response.set_content(R"({"code": 0, "msg": "", "data": {}})", "application/json");
+    });
+    slow.start();
+    defaults.set(UserDefaultsCacheKeys::backupUrls,
+                 PropertyValue::array({dead.origin(), slow.origin()}));
+    ConsoleRequests requests(screen);
+
+    std::vector<std::optional<KvNetWorkError>> reports;
+    for (int i = 0; i < 2; ++i)
+        requests.loadUserInfo([&](const auto &error) { reports.push_back(error); });
+    ASSERT_TRUE(queue->runUntil([&] { return reports.size() == 2; }));
+    EXPECT_EQ(reports, (std::vector<std::optional<KvNetWorkError>>{std::nullopt, std::nullopt}));
+    EXPECT_EQ(defaults.string(UserDefaultsCacheKeys::lastOkHost), slow.origin());
+}
+
+// When the pinned base dies, every other base is tried once, those before it in the list too.
+TEST_F(FailoverTest, ADeadPinnedBaseIsFollowedByEveryOtherBase)
+{
+    const int laterPort = refusedPort();
+    const std::string later = "http://127.0.0.1:" + std::to_string(laterPort);
+    auto pinned = std::make_unique<LoopbackServer>();
+    pinned->server().Get(".*", [](const httplib::Request &, httplib::Response &response) {
+        response.set_content(R"({"code": 0, "msg": "", "data": {}})", "application/json");
+    });
+    pinned->start();
+    const std::string pinnedOrigin = pinned->origin();
+    defaults.set(UserDefaultsCacheKeys::backupUrls, PropertyValue::array({later, pinnedOrigin}));
+    ConsoleRequests requests(screen);
+    EXPECT_FALSE(loadUserInfo(requests));
+    ASSERT_EQ(defaults.string(UserDefaultsCacheKeys::lastOkHost), pinnedOrigin);
+
+    // The pinned base goes away and the first one comes back.
+    pinned.reset();
+    httplib::Server back;
+    back.Get(".*", [this](const httplib::Request &, httplib::Response &response) {
+        record("back");
+        response.set_content(R"({"code": 0, "msg": "", "data": {}})", "application/json");
+    });
+    back.set_keep_alive_max_count(1); // so that stopping it waits for no idle connection
+    ASSERT_TRUE(back.bind_to_port("127.0.0.1", laterPort));
+    std::thread serving([&] { back.listen_after_bind(); });
+    {
+        std::lock_guard lock(mutex);
+        tried.clear();
+    }
+    EXPECT_FALSE(loadUserInfo(requests));
+    back.stop();
+    serving.join();
+    EXPECT_EQ(triedSoFar(), (Lines{"b0", "b1", "b2", "back"}));
+    EXPECT_EQ(defaults.string(UserDefaultsCacheKeys::lastOkHost), later);
 }

@@ -1,7 +1,9 @@
 #include "api/NetWorkTool.h"
 #include "api/UserDefaults.h"
 #include "api/UserDefaultsCacheKeys.h"
+#include "api/UserInfo.h"
 #include "api/WvKeyChain.h"
+#include "platform/DateFormat.h"
 
 #include "InstalledManualQueue.h"
 #include "LogRecorder.h"
@@ -10,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <regex>
+#include <tuple>
 
 using Platform::PropertyValue;
 
@@ -23,6 +27,14 @@ DataResponse answer(nlohmann::json body)
     response.response = HTTPURLResponse{"http://127.0.0.1:1/api", 200, {}};
     response.data = body.dump();
     response.result = std::move(body);
+    return response;
+}
+
+// An answer to a request that carried the sign-in token.
+DataResponse answerWithToken(nlohmann::json body, const std::string &token)
+{
+    DataResponse response = answer(std::move(body));
+    response.request.headers = NetWorkTool::requestHeaders(token, std::nullopt);
     return response;
 }
 
@@ -109,7 +121,12 @@ TEST_F(NetWorkToolTest, AnExpiredSignInClearsTheSessionAndIsReportedTwice)
     defaults.set(UserDefaultsCacheKeys::lastAccountIdPw, {{"accountid", "a"}, {"accountpw", "p"}});
     defaults.set(UserDefaultsCacheKeys::lastAutoLogin, "true");
 
-    EXPECT_EQ(interpret(answer({{"code", 40101}, {"msg", "登录已失效"}})),
+    // An answer to a request made with an older token speaks of a session that has gone.
+    EXPECT_EQ(interpret(answerWithToken({{"code", 40101}, {"msg", "登录已失效"}}, "old")),
+              Lines{"msg:登录已失效"});
+    EXPECT_TRUE(defaults.value(UserDefaultsCacheKeys::userInfo));
+
+    EXPECT_EQ(interpret(answerWithToken({{"code", 40101}, {"msg", "登录已失效"}}, "t0ken")),
               (Lines{"msg:登录已失效", "msg:[40101]登录已失效"}));
     for (const char *gone : {UserDefaultsCacheKeys::apiToken,
                              UserDefaultsCacheKeys::userInfo,
@@ -127,7 +144,7 @@ TEST_F(NetWorkToolTest, AnExpiredSignInClearsTheSessionAndIsReportedTwice)
 
     // Without a failure handler the session is cleared all the same.
     defaults.set(UserDefaultsCacheKeys::apiToken, "again");
-    NetWorkTool::handleResponse(answer({{"code", 40101}}), {}, 0, {});
+    NetWorkTool::handleResponse(answerWithToken({{"code", 40101}}, "again"), {}, 0, {});
     EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::apiToken));
 }
 
@@ -170,6 +187,11 @@ TEST_F(NetWorkToolTest, ComposesUrlsHeadersAndThePaymentPage)
     EXPECT_EQ(headers.at("authorization"), "t0ken");
     EXPECT_EQ(headers.at("version"), "2101");
     EXPECT_EQ(NetWorkTool::requestHeaders(std::nullopt, std::nullopt).size(), 0u);
+
+    // A value that could end the header and start another is never sent.
+    EXPECT_EQ(NetWorkTool::requestHeaders("t0ken\r\nX-Evil: 1", "1.0\n").size(), 0u);
+    defaults.set(UserDefaultsCacheKeys::apiToken, "t0ken\nX-Evil: 1");
+    EXPECT_FALSE(NetWorkTool::storedToken());
 }
 
 TEST_F(NetWorkToolTest, DeviceIdentifierIsMadeOnceAndOutlivesThePreferences)
@@ -230,8 +252,36 @@ TEST_F(NetWorkToolTest, ConvertsServerTimesAndCountsDays)
     EXPECT_FALSE(NetWorkTool::daysBetween("", "2026-12-10"));
     EXPECT_FALSE(NetWorkTool::daysBetween("2026-12-07", "2026-13-01"));
     EXPECT_EQ(NetWorkTool::daysFromToday(
-                  NetWorkTool::formatDate(std::chrono::system_clock::now(), "yyyy-MM-dd")),
+                  NetWorkTool::formatDate(Platform::DateFormat::now(), "yyyy-MM-dd")),
               0);
+}
+
+TEST_F(NetWorkToolTest, ExpiriesFromYearOneToYear9999AreShownWithTheirDayCount)
+{
+    // Fixed offsets: a named zone's rules would put local mean time into year 1.
+    const std::tuple<const char *, const char *, std::string> cases[] = {
+        {"UTC0", "9999-12-31T23:59:59+08:00", "9999-12-31 15:59:59"},
+        {"<-05>5", "9999-12-31T23:59:59+08:00", "9999-12-31 10:59:59"},
+        {"UTC0", "0001-01-01T12:00:00Z", "0001-01-01 12:00:00"},
+        {"<-05>5", "0001-01-01T12:00:00Z", "0001-01-01 07:00:00"},
+    };
+    for (const auto &[zone, stamp, display] : cases) {
+        home.setVariable("TZ", zone);
+        ::tzset();
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        ::localtime_r(&now, &local);
+        char today[16];
+        std::strftime(today, sizeof today, "%Y-%m-%d", &local);
+        const long days = *Platform::DateFormat::dayNumber(display.substr(0, 10))
+                          - *Platform::DateFormat::dayNumber(today);
+
+        EXPECT_EQ(NetWorkTool::convertDateString(stamp, "yyyy-MM-dd HH:mm:ss"), display);
+        const auto expiry = UserInfo::expiry({{"member_expiry_at", stamp}});
+        ASSERT_TRUE(expiry);
+        EXPECT_EQ(expiry->display, display) << zone;
+        EXPECT_EQ(expiry->days, int(days)) << zone << " " << stamp;
+    }
 }
 
 TEST_F(NetWorkToolTest, OpensOnlyWebPagesThroughTheDesktop)

@@ -194,3 +194,42 @@ TEST_F(QaroSharedTest, CopiesIntoTheContainerAndKeepsExistingCopiesUnlessTold)
     EXPECT_EQ(error, std::errc::no_such_file_or_directory);
     EXPECT_FALSE(shared.fileExists("missing.conf", "rules"));
 }
+
+TEST_F(QaroSharedTest, OverwritingNeverLosesTheContainerOrTheOldCopy)
+{
+    const std::filesystem::path rules = *shared.sharedDirectory("rules");
+    std::ofstream(rules / "keep.conf") << "kept";
+    std::ofstream(rules / "dir") << "old copy";
+    const std::filesystem::path dir = home.root() / "dir";
+    std::filesystem::create_directories(dir);
+    std::error_code error;
+
+    // A trailing separator names the last component; a directory is no file, and the old copy
+    // of that name stays.
+    for (const std::string &source : {dir.string(), dir.string() + "//"}) {
+        EXPECT_FALSE(shared.copyToShared(source, "rules", true, error)) << source;
+        EXPECT_TRUE(error) << source;
+        EXPECT_EQ(readFile(rules / "dir"), "old copy");
+    }
+    for (const std::filesystem::path &nameless :
+         {std::filesystem::path("/"), std::filesystem::path(), dir / "..", dir / "."}) {
+        EXPECT_FALSE(shared.copyToShared(nameless, "rules", true, error)) << nameless;
+        EXPECT_EQ(error, std::errc::invalid_argument) << nameless;
+    }
+    EXPECT_EQ(readFile(rules / "keep.conf"), "kept");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(rules), {}), 2);
+
+    // The source already in place is kept as it is, and made readable.
+    std::filesystem::permissions(rules / "keep.conf", std::filesystem::perms(0600));
+    EXPECT_EQ(shared.copyToShared(container / "rules/./keep.conf", "rules", true, error),
+              rules / "keep.conf");
+    EXPECT_FALSE(error) << error.message();
+    EXPECT_EQ(readFile(rules / "keep.conf"), "kept");
+    EXPECT_EQ(modeOf(rules / "keep.conf"), 0644u);
+
+    // A directory in the way is still replaced.
+    std::filesystem::create_directories(rules / "sub.conf" / "inner");
+    std::ofstream(dir / "sub.conf") << "file";
+    EXPECT_EQ(shared.copyToShared(dir / "sub.conf", "rules", true, error), rules / "sub.conf");
+    EXPECT_EQ(readFile(rules / "sub.conf"), "file");
+}

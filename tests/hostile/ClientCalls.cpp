@@ -21,6 +21,8 @@ std::string reported(const ServiceRequest::Outcome &outcome)
         return "succeeded";
     case ServiceRequest::Outcome::Kind::failed:
         return reported(outcome.error);
+    case ServiceRequest::Outcome::Kind::outdated:
+        return "outdated";
     case ServiceRequest::Outcome::Kind::exhausted:
         break;
     }
@@ -88,17 +90,22 @@ std::shared_ptr<ClientCalls::Call> ClientCalls::start(Endpoint endpoint)
 {
     auto call = std::make_shared<Call>(
         Call{endpoint, m_log.printed().size(), m_screen.events.size(), std::nullopt});
-    const auto whenDone = [call](const ServiceRequest::Outcome &outcome) {
-        call->report = reported(outcome);
+    // Every call completes once at most.
+    const auto complete = [call](const std::string &report) {
+        EXPECT_FALSE(call->report) << name(call->endpoint) << " completed again: " << report;
+        call->report = report;
     };
-    const auto nodeListDone = [call](const std::optional<NodeLists::Names> &names,
-                                     const std::optional<KvNetWorkError> &error) {
+    const auto whenDone = [complete](const ServiceRequest::Outcome &outcome) {
+        complete(reported(outcome));
+    };
+    const auto nodeListDone = [complete](const std::optional<NodeLists::Names> &names,
+                                         const std::optional<KvNetWorkError> &error) {
         if (error)
-            call->report = reported(error);
+            complete(reported(error));
         else if (names)
-            call->report = "names:" + nlohmann::json(*names).dump();
+            complete("names:" + nlohmann::json(*names).dump());
         else
-            call->report = "ignored";
+            complete("ignored");
     };
     const auto signIns = [this]() -> SignInRequests & {
         return *m_signIns.emplace_back(std::make_unique<SignInRequests>());
@@ -121,14 +128,14 @@ std::shared_ptr<ClientCalls::Call> ClientCalls::start(Endpoint endpoint)
         break;
     case Endpoint::userInfo:
         m_console.loadUserInfo(
-            [call](const std::optional<KvNetWorkError> &error) { call->report = reported(error); });
+            [complete](const std::optional<KvNetWorkError> &error) { complete(reported(error)); });
         break;
     case Endpoint::publicSetting:
         m_console.loadPublicSetting();
         break;
     case Endpoint::serviceList:
-        m_console.loadServiceInfo([call](bool ok, const std::string &message) {
-            call->report = ok ? "succeeded" : "failed:" + message;
+        m_console.loadServiceInfo([complete](bool ok, const std::string &message) {
+            complete(ok ? "succeeded" : "failed:" + message);
         });
         break;
     case Endpoint::nodeNames:

@@ -179,6 +179,18 @@ TEST_F(EnvelopeTest, AnExpiredSessionWithAMessageOfAnotherTypeStillEndsTheSessio
     }
 }
 
+// A message that itself begins like an expired sign-in's report still ends each call once.
+TEST_F(EnvelopeTest, AnExpiredSessionWhoseMessageLooksLikeOneCompletesOnce)
+{
+    for (const Endpoint endpoint : allEndpoints) {
+        SCOPED_TRACE(name(endpoint));
+        startOver(server.origin());
+        server.answer(path(endpoint), reply(40101, "[40101]x", validData(endpoint)));
+        EXPECT_EQ(calls.run(endpoint), "failed:[40101][40101]x");
+        expectStored(sessionCleared());
+    }
+}
+
 TEST_F(EnvelopeTest, ABodyThatIsNoDictionaryCannotBeRead)
 {
     for (const Endpoint endpoint : allEndpoints) {

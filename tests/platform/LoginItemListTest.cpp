@@ -98,6 +98,8 @@ TEST(LoginItemList, SnapshotResolvesEachEntryToItsBundleOrProgram)
     makeProgram(home.root() / "bin" / "data", fs::perms::owner_read | fs::perms::owner_write);
     const fs::path link = home.root() / "Apps" / "Link.app";
     fs::create_directory_symlink(bundle, link);
+    // A launcher linked into the bundle, as packages install one.
+    fs::create_symlink("../Apps/Tool.app/Contents/bin/tool", home.root() / "bin" / "tool-launcher");
     home.setVariable("PATH",
                      "relative::" + (home.root() / "empty").string() + ":"
                          + (home.root() / "bin").string());
@@ -126,6 +128,9 @@ TEST(LoginItemList, SnapshotResolvesEachEntryToItsBundleOrProgram)
     fs::create_symlink(home.root() / "nowhere.desktop", dir / "09-dangling.desktop");
     writeFile(dir / "notes.txt", "[Desktop Entry]\nExec=" + bundleProgram + "\n");
     fs::create_directories(dir / "folder.desktop");
+    writeFile(dir / "13-launcher.desktop", "[Desktop Entry]\nExec=tool-launcher --hidden\n");
+    writeFile(dir / "14-launcher-path.desktop",
+              "[Desktop Entry]\nExec=" + (home.root() / "bin/tool-launcher").string() + "\n");
 
     const std::vector<LoginItemList::Item> items = list.snapshot();
     std::vector<std::string> names;
@@ -147,7 +152,9 @@ TEST(LoginItemList, SnapshotResolvesEachEntryToItsBundleOrProgram)
                                         "09-dangling.desktop",
                                         "10-garbage.desktop",
                                         "11-before-group.desktop",
-                                        "12-bundle.desktop"}));
+                                        "12-bundle.desktop",
+                                        "13-launcher.desktop",
+                                        "14-launcher-path.desktop"}));
     const std::optional<std::string> none;
     EXPECT_EQ(urls,
               (std::vector<std::optional<std::string>>{none,
@@ -156,13 +163,41 @@ TEST(LoginItemList, SnapshotResolvesEachEntryToItsBundleOrProgram)
                                                        none,
                                                        none,
                                                        none,
-                                                       LoginItemList::fileUrl(link),
+                                                       LoginItemList::fileUrl(bundle),
                                                        none,
                                                        none,
                                                        none,
                                                        none,
+                                                       LoginItemList::fileUrl(bundle),
+                                                       LoginItemList::fileUrl(bundle),
                                                        LoginItemList::fileUrl(bundle)}));
     EXPECT_NE(LoginItemList::fileUrl(link), LoginItemList::fileUrl(bundle));
+    EXPECT_EQ(LoginItemList::resolvedFileUrl(link), LoginItemList::fileUrl(bundle));
+}
+
+TEST(LoginItemList, EntriesTheUserTurnedOffAreMarkedAndCanBeTurnedBackOn)
+{
+    TemporaryHome home;
+    const fs::path bundle = makeBundle(home.root() / "Tool.app", "tool");
+    const std::string entry = "[Desktop Entry]\nExec=" + (bundle / "Contents/bin/tool").string()
+                              + "\n";
+    LoginItemList list(home.root() / "autostart");
+    writeFile(list.directory() / "1-hidden.desktop", entry + "Hidden=true\n");
+    writeFile(list.directory() / "2-off.desktop", entry + "X-GNOME-Autostart-enabled=false\n");
+    writeFile(list.directory() / "3-on.desktop",
+              entry + "Hidden=false\nX-GNOME-Autostart-enabled=true\n");
+    writeFile(list.directory() / "4-action.desktop", entry + "[Desktop Action A]\nHidden=true\n");
+    std::vector<bool> enabled;
+    for (const auto &item : list.snapshot())
+        enabled.push_back(item.enabled);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, true, true}));
+
+    const LoginItemList::Item hidden = list.snapshot().front();
+    EXPECT_FALSE(list.enableItem(hidden, LoginItemList::fileUrl(home.root() / "missing")));
+    ASSERT_TRUE(list.enableItem(hidden, LoginItemList::fileUrl(bundle)));
+    EXPECT_TRUE(list.snapshot().front().enabled);
+    EXPECT_EQ(list.snapshot().front().resolvedUrl, LoginItemList::fileUrl(bundle));
+    EXPECT_EQ(entryNames(list).size(), 4u);
 }
 
 TEST(LoginItemList, InsertWritesAnEntryThatResolvesBackToTheUrl)

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <sys/stat.h>
@@ -159,6 +161,49 @@ TEST_F(PreferenceStoreTest, UnwritableFileKeepsTheValueInMemoryAndSaysSo)
     EXPECT_EQ(store.value("key"), PropertyValue("value"));
     ASSERT_FALSE(log.systemLines().empty());
     EXPECT_EQ(log.systemLines().back().level, Platform::LogLevel::Error);
+}
+
+TEST_F(PreferenceStoreTest, UnreadableFileIsNeverReplacedAndCatchesUpWhenReadableAgain)
+{
+    // Root reads any file, so something else stands in its place: a directory, which read()
+    // refuses, or a link to itself, which open() refuses.
+    const std::function<void()> blockers[] = {
+        [&] { std::filesystem::create_directory(file); },
+        [&] { std::filesystem::create_symlink(file.filename(), file); },
+    };
+    for (const auto &block : blockers) {
+        std::filesystem::remove_all(file.parent_path());
+        writeFile(file, R"({"token": "abc", "device": "d1", "choice": 1})");
+        PreferenceStore store(file);
+        EXPECT_EQ(store.value("token"), PropertyValue("abc"));
+        std::filesystem::remove(file);
+        block();
+        const auto errors = [&] {
+            const auto lines = log.systemLines();
+            return std::count_if(lines.begin(), lines.end(), [](const auto &line) {
+                return line.level == Platform::LogLevel::Error;
+            });
+        };
+        const auto errorsBefore = errors();
+
+        EXPECT_EQ(store.value("token"), PropertyValue("abc"));
+        EXPECT_FALSE(store.setValue("remember", true));
+        EXPECT_FALSE(store.removeValue("choice"));
+        EXPECT_EQ(store.value("remember"), PropertyValue(true));
+        EXPECT_FALSE(store.value("choice"));
+        EXPECT_EQ(filesIn(file.parent_path()),
+                  std::vector<std::filesystem::path>{"preferences.json"});
+        EXPECT_EQ(errors(), errorsBefore + 1);
+
+        // Back, as another writer left it; the changes made meanwhile are applied on top.
+        std::filesystem::remove(file);
+        writeFile(file, R"({"token": "new", "device": "d1", "choice": 1})");
+        EXPECT_EQ(store.value("token"), PropertyValue("new"));
+        EXPECT_EQ(store.value("remember"), PropertyValue(true));
+        EXPECT_FALSE(store.value("choice"));
+        EXPECT_EQ(nlohmann::json::parse(readFile(file)),
+                  nlohmann::json({{"token", "new"}, {"device", "d1"}, {"remember", true}}));
+    }
 }
 
 TEST_F(PreferenceStoreTest, StandardAndGroupDomainsLiveInTheConfigDirectory)

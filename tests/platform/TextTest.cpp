@@ -18,3 +18,13 @@ TEST(Text, TrimsOnlyTheBlanksAroundAndKnowsBlankText)
     EXPECT_TRUE(isBlank(" \t\r\n"));
     EXPECT_FALSE(isBlank(" x "));
 }
+
+TEST(Text, SplitsAtEveryKindOfLineBreak)
+{
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(Platform::Text::lines("a\r\nb\nc\rd\ve\ff\xc2\x85g\xe2\x80\xa8h\xe2\x80\xa9i"),
+              (Lines{"a", "b", "c", "d", "e", "f", "g", "h", "i"}));
+    EXPECT_EQ(Platform::Text::lines("\n\r\n"), (Lines{"", "", ""}));
+    EXPECT_EQ(Platform::Text::lines(""), Lines{""});
+    EXPECT_EQ(Platform::Text::lines("香港 01"), Lines{"香港 01"});
+}

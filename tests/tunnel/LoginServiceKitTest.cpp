@@ -104,10 +104,14 @@ TEST(LoginServiceKit, RemovingDeletesEveryEntryForThePathAndNothingElse)
                "[Desktop Entry]\nExec=" + root
                    + "/\"Apps $1/Orvane VPN.app\"/Contents/bin/OrvaneVPN\n");
     writeEntry(home, "by-name.desktop", "[Desktop Entry]\nType=Application\nExec=OrvaneVPN %u\n");
+    writeEntry(home, "link.desktop", "[Desktop Entry]\nExec=\"" + programOf(link) + "\"\n");
+    writeEntry(home,
+               "turned-off.desktop",
+               "[Desktop Entry]\nExec=OrvaneVPN\nX-GNOME-Autostart-enabled=false\n");
 
+    // A copy of the application at another path is not this one.
     const std::set<std::string> kept = {
         "copy.desktop",
-        "link.desktop",
         "other.desktop",
         "no-exec.desktop",
         "missing.desktop",
@@ -117,7 +121,6 @@ TEST(LoginServiceKit, RemovingDeletesEveryEntryForThePathAndNothingElse)
         "action-only.desktop",
     };
     writeEntry(home, "copy.desktop", "[Desktop Entry]\nExec=\"" + programOf(copy) + "\"\n");
-    writeEntry(home, "link.desktop", "[Desktop Entry]\nExec=\"" + programOf(link) + "\"\n");
     writeEntry(home, "other.desktop", "[Desktop Entry]\nExec=" + other.string() + "\n");
     writeEntry(home, "no-exec.desktop", "[Desktop Entry]\nName=Orvane VPN\n");
     writeEntry(home,
@@ -142,6 +145,51 @@ TEST(LoginServiceKit, RemovingDeletesEveryEntryForThePathAndNothingElse)
     EXPECT_EQ(entryNames(home), kept);
     EXPECT_TRUE(LoginServiceKit::isLoginItem(copy.string()));
     EXPECT_TRUE(LoginServiceKit::isLoginItem(other.string()));
+}
+
+TEST(LoginServiceKit, AnEntryTurnedOffIsAbsentAndAddingTurnsItBackOn)
+{
+    TemporaryHome home;
+    const fs::path bundle = makeBundle(home.root() / "Applications" / "Orvane VPN.app");
+    const std::string entry = "[Desktop Entry]\nExec=\"" + programOf(bundle) + "\"\n";
+    writeEntry(home, "a-hidden.desktop", entry + "Hidden=true\n");
+    writeEntry(home, "b-off.desktop", entry + "X-GNOME-Autostart-enabled=false\n");
+    const std::set<std::string> written = entryNames(home);
+    EXPECT_FALSE(LoginServiceKit::isLoginItem(bundle.string()));
+    EXPECT_FALSE(LoginServiceKit::findLoginItem(bundle.string()));
+
+    EXPECT_TRUE(LoginServiceKit::addLoginItem(bundle.string()));
+    const auto item = LoginServiceKit::findLoginItem(bundle.string());
+    ASSERT_TRUE(item);
+    EXPECT_EQ(item->entryFile.filename(), "a-hidden.desktop");
+    EXPECT_EQ(entryNames(home), written);
+    EXPECT_FALSE(LoginServiceKit::addLoginItem(bundle.string()));
+
+    EXPECT_TRUE(LoginServiceKit::removeLoginItem(bundle.string()));
+    EXPECT_TRUE(entryNames(home).empty());
+}
+
+TEST(LoginServiceKit, ALauncherLinkedIntoTheBundleIsThisApplication)
+{
+    TemporaryHome home;
+    const fs::path bundle = makeBundle(home.root() / "lib" / "OrvaneVPN.app");
+    const fs::path bin = home.root() / "bin";
+    fs::create_directories(bin);
+    fs::create_symlink("../lib/OrvaneVPN.app/Contents/bin/OrvaneVPN", bin / "orvanevpn");
+    home.setVariable("PATH", bin.string());
+    writeEntry(home, "by-name.desktop", "[Desktop Entry]\nExec=orvanevpn --hidden\n");
+
+    const auto found = LoginServiceKit::findLoginItem(bundle.string());
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->resolvedUrl, LoginItemList::fileUrl(bundle));
+
+    // The same bundle reached through a linked directory is the same application.
+    fs::create_directory_symlink(home.root() / "lib", home.root() / "Apps");
+    const std::string linked = (home.root() / "Apps" / "OrvaneVPN.app").string();
+    EXPECT_TRUE(LoginServiceKit::isLoginItem(linked));
+    EXPECT_FALSE(LoginServiceKit::addLoginItem(linked));
+    EXPECT_TRUE(LoginServiceKit::removeLoginItem(linked));
+    EXPECT_TRUE(entryNames(home).empty());
 }
 
 TEST(LoginServiceKit, ACopyElsewhereOrAnUnresolvableEntryNeverMatches)

@@ -118,10 +118,9 @@ TEST_F(AppDelegateTest, ThePowerItemConnectsOrStops)
 
 TEST_F(AppDelegateTest, TheRoutingModeIsTheSameInTheMenuAndTheConsole)
 {
-    QRadioButton *consoleGlobal = delegate.mainWC()->mainVC()->mainWorkView()->modeButton(1003);
-    // The menu is brought in line by the tunnel's first report.
-    connection()->setStatus(disconnected);
-    queue->runUntilIdle();
+    QRadioButton *consoleGlobal = delegate.mainWC()->mainVC()->mainWorkView()->modeButton(
+        ConsoleTag::globalMode);
+    // From launch, before the tunnel has said anything.
     EXPECT_TRUE(delegate.pacItem()->isChecked());
 
     consoleGlobal->click();
@@ -133,7 +132,8 @@ TEST_F(AppDelegateTest, TheRoutingModeIsTheSameInTheMenuAndTheConsole)
     queue->runUntilIdle();
     delegate.pacMode();
     queue->runUntilIdle();
-    EXPECT_TRUE(delegate.mainWC()->mainVC()->mainWorkView()->modeButton(1002)->isChecked());
+    EXPECT_TRUE(
+        delegate.mainWC()->mainVC()->mainWorkView()->modeButton(ConsoleTag::ruleMode)->isChecked());
     EXPECT_EQ(connection()->messages.back(), "tunMode.rule");
 
     // A stored mode that is neither leaves both menu items unticked.
@@ -160,4 +160,25 @@ TEST_F(AppDelegateTest, ReopeningAlwaysBringsTheWindowBack)
     EXPECT_TRUE(delegate.applicationShouldHandleReopen());
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(delegate.mainWC(), window); // the same window comes back
+}
+
+// The tray's power item and the window's start control at once make one connect, which goes
+// on undisturbed.
+TEST_F(AppDelegateTest, TrayAndWindowConnectingTogetherMakeOneConnect)
+{
+    signIn();
+    backend.admin("POST",
+                  "/_dev/faults",
+                  {{"path", KvApi::serviceListPath}, {"kind", "delay"}, {"delay_ms", 200}});
+    NodesInfoVC *console = delegate.mainWC()->mainVC();
+    connection()->setStatus(disconnected);
+    queue->runUntilIdle();
+    delegate.powerSwitch();
+    console->onTapButtonWithSender(ConsoleTag::start);
+    ASSERT_TRUE(pumpUntil(*queue, [&] { return !extensions->requests.empty(); }));
+    pumpUntil(
+        *queue, [&] { return extensions->requests.size() > 1; }, 1);
+    EXPECT_EQ(extensions->requests.size(), 1u);
+    EXPECT_FALSE(console->toastWC());
+    EXPECT_TRUE(console->mainWorkView()->startProxyButton()->isHidden());
 }

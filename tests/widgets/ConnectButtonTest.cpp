@@ -42,32 +42,32 @@ protected:
 
 TEST_F(ConnectButtonTest, EachStateShowsItsTextsAndSpin)
 {
-    button.changeConnectState(9);
+    button.changeConnectState(ConnectButton::preparing);
     EXPECT_TRUE(button.isVisible());
     EXPECT_EQ(button.subLabel()->text(), QStringLiteral("加载配置,请稍候..."));
     EXPECT_EQ(button.startButton()->animationKey(), QStringLiteral("start.conntecting"));
     EXPECT_EQ(button.startButton()->animation()->duration(), 750);
-    EXPECT_EQ(button.startButtonTag(), 1);
+    EXPECT_EQ(button.startButtonTag(), ConnectButton::ringBusy);
 
-    button.changeConnectState(1);
+    button.changeConnectState(ConnectButton::connecting);
     EXPECT_EQ(button.subLabel()->text(), QStringLiteral("开始连接..."));
     EXPECT_EQ(button.startButton()->animationKey(), QStringLiteral("start.conntecting"));
 
-    button.changeConnectState(2);
+    button.changeConnectState(ConnectButton::connected);
     EXPECT_EQ(button.titleLabel()->text(), QStringLiteral("已连接"));
     EXPECT_EQ(button.subLabel()->text(), QStringLiteral("点击断开"));
     EXPECT_EQ(button.startButton()->animationKey(), QStringLiteral("start.conntected"));
     EXPECT_EQ(button.startButton()->animation()->duration(), 3600);
     EXPECT_EQ(button.earthImge()->geometry(), QRect(0, 0, 88, 88));
-    EXPECT_EQ(button.startButtonTag(), 2);
+    EXPECT_EQ(button.startButtonTag(), ConnectButton::ringConnected);
 
     // Another 2 starts the slow turn again from angle 0.
     button.startButton()->animation()->setCurrentTime(1800);
     EXPECT_NE(button.startButton()->angle(), 0);
-    button.changeConnectState(2);
+    button.changeConnectState(ConnectButton::connected);
     EXPECT_EQ(button.startButton()->angle(), 0);
 
-    button.changeConnectState(3);
+    button.changeConnectState(ConnectButton::disconnecting);
     EXPECT_EQ(button.titleLabel()->text(), QStringLiteral("正在断开"));
     EXPECT_EQ(button.earthImge()->geometry(), QRect(10, 10, 68, 68));
 
@@ -79,7 +79,7 @@ TEST_F(ConnectButtonTest, EachStateShowsItsTextsAndSpin)
     EXPECT_EQ(button.titleLabel()->text(), QStringLiteral("正在断开"));
 
     // 1 on a hidden control leaves it hidden.
-    button.changeConnectState(1);
+    button.changeConnectState(ConnectButton::connecting);
     EXPECT_FALSE(button.isVisible());
     EXPECT_EQ(log.printed().back(), "changeConnectState:1");
 }
@@ -89,21 +89,21 @@ TEST_F(ConnectButtonTest, AClickDisconnectsOnlyWhenItMay)
     service->connectionOf("tunnel")->setStatus(Platform::VPNStatus::connected);
     queue->runUntilIdle();
 
-    button.changeConnectState(9);
+    button.changeConnectState(ConnectButton::preparing);
     emit button.startButton()->clicked(); // the ring while preparing
     EXPECT_EQ(stops(), 1);
-    button.changeConnectState(3);
+    button.changeConnectState(ConnectButton::disconnecting);
     emit button.startButton()->clicked();
     EXPECT_EQ(stops(), 1);
 
-    button.changeConnectState(2);
+    button.changeConnectState(ConnectButton::connected);
     emit button.startButton()->clicked();
     EXPECT_EQ(stops(), 2);
 
     // The centre picture disconnects whenever the tunnel is connecting or connected.
     service->connectionOf("tunnel")->setStatus(Platform::VPNStatus::connecting);
     queue->runUntilIdle();
-    button.changeConnectState(9);
+    button.changeConnectState(ConnectButton::preparing);
     button.earthImge()->click();
     EXPECT_EQ(stops(), 3);
     service->connectionOf("tunnel")->setStatus(Platform::VPNStatus::disconnected);
@@ -114,12 +114,12 @@ TEST_F(ConnectButtonTest, AClickDisconnectsOnlyWhenItMay)
 
 TEST_F(ConnectButtonTest, TheRingTurnsOnlyWhileItIsVisible)
 {
-    button.changeConnectState(9);
+    button.changeConnectState(ConnectButton::preparing);
     EXPECT_EQ(button.startButton()->animation()->state(), QAbstractAnimation::Running);
     button.hide();
     EXPECT_NE(button.startButton()->animation()->state(), QAbstractAnimation::Running);
     button.show();
     EXPECT_EQ(button.startButton()->animation()->state(), QAbstractAnimation::Running);
-    button.changeConnectState(0);
+    button.changeConnectState(ConnectButton::idle);
     EXPECT_FALSE(button.startButton()->animation());
 }

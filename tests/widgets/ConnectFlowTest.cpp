@@ -19,7 +19,7 @@ protected:
     // Presses start and waits until the connect flow has an answer from the backend.
     void pressStart()
     {
-        press(1000);
+        press(ConsoleTag::start);
         pumpUntil(*queue, [&] { return !lastToast().empty() || !extensions->requests.empty(); });
     }
 };
@@ -28,7 +28,7 @@ protected:
 
 TEST_F(ConnectFlowTest, NotSignedInStopsAtOnce)
 {
-    press(1000);
+    press(ConsoleTag::start);
     EXPECT_EQ(lastToast(), "请先登录再使用");
     EXPECT_TRUE(startButtonVisible());
     EXPECT_FALSE(widgetVisible());
@@ -56,7 +56,7 @@ TEST_F(ConnectFlowTest, EachGateEndsInItsMessageAndTheIdleView)
                        {"times", 1}});
         if (console().toastWC())
             console().toastWC()->close();
-        press(1000);
+        press(ConsoleTag::start);
         EXPECT_TRUE(widgetVisible()); // preparing while the service is asked
         EXPECT_EQ(console().connectButton()->subLabel()->text(),
                   QStringLiteral("加载配置,请稍候..."));
@@ -72,7 +72,7 @@ TEST_F(ConnectFlowTest, EachGateEndsInItsMessageAndTheIdleView)
                      "http://127.0.0.1:1 http://127.0.0.1:1 http://127.0.0.1:1");
     defaults.remove(UserDefaultsCacheKeys::lastOkHost);
     console().toastWC()->close();
-    press(1000);
+    press(ConsoleTag::start);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return !lastToast().empty(); }));
     EXPECT_EQ(lastToast(), "加载失败，请稍候重试");
     EXPECT_TRUE(startButtonVisible());
@@ -143,11 +143,11 @@ TEST_F(ConnectFlowTest, StartStopsARunningTunnelAndTheGatesStopItToo)
     const int stopsBefore = connection()->stops;
 
     report(Platform::VPNStatus::connected);
-    press(1000);
+    press(ConsoleTag::start);
     EXPECT_EQ(connection()->stops, stopsBefore + 1);
 
     report(Platform::VPNStatus::reasserting);
-    press(1000); // 4 and 5: nothing to do
+    press(ConsoleTag::start); // 4 and 5: nothing to do
     EXPECT_EQ(connection()->stops, stopsBefore + 1);
 
     report(Platform::VPNStatus::connected);
@@ -156,4 +156,34 @@ TEST_F(ConnectFlowTest, StartStopsARunningTunnelAndTheGatesStopItToo)
     console().loadServiceInfo([&](bool, const std::string &) { completed = true; });
     ASSERT_TRUE(pumpUntil(*queue, [&] { return completed; }));
     EXPECT_EQ(connection()->stops, stopsBefore + 2);
+}
+
+// Signing out while the service is still asked abandons the connect: the view is idle at once,
+// no tunnel starts, and the late answer stores nothing of the old account.
+TEST_F(ConnectFlowTest, SigningOutAbandonsTheConnectAndItsLateAnswer)
+{
+    signIn();
+    backend.admin("POST",
+                  "/_dev/faults",
+                  {{"path", KvApi::serviceListPath}, {"kind", "delay"}, {"delay_ms", 300}});
+    press(ConsoleTag::start);
+    ASSERT_TRUE(widgetVisible());
+    NetWorkTool::clearSession(); // what the account page's sign-out does, then:
+    console().refreshAccountInfo(true);
+    EXPECT_TRUE(startButtonVisible());
+    EXPECT_FALSE(widgetVisible());
+
+    const auto answered = [&] {
+        const auto lines = log.printed();
+        return std::any_of(lines.begin(), lines.end(), [](const std::string &line) {
+            return line.find(KvApi::serviceListPath) != std::string::npos;
+        });
+    };
+    ASSERT_TRUE(pumpUntil(*queue, answered));
+    queue->runUntilIdle();
+    EXPECT_TRUE(extensions->requests.empty());
+    EXPECT_TRUE(startButtonVisible());
+    EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::serverId));
+    EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::lastAmount));
+    EXPECT_FALSE(QaroShared::shared().value(QaroShared::subUuidKey));
 }

@@ -6,6 +6,7 @@
 #include "api/QaroShared.h"
 #include "api/UserDefaults.h"
 #include "api/UserDefaultsCacheKeys.h"
+#include "console/ConsoleTags.h"
 #include "console/NodesInfoVC.h"
 #include "console/ToastWindowController.h"
 #include "tunnel/VPNTunnelManager.h"

@@ -83,8 +83,8 @@ TEST_F(DataLoadingTest, AnExpiredSignInReturnsTheTitleBarToSignedOut)
     EXPECT_FALSE(bar->loginButton()->isVisibleTo(&console()));
 
     backend.admin("POST", "/_dev/expire-token", {{"email", "demo@orvane.test"}});
-    press(1100 + 1); // leave home for the route page
-    press(2000);     // and come back: the home return reloads the user
+    press(ConsoleTag::routeTab);    // leave home for the route page
+    press(ConsoleTag::toolbarHome); // and come back: the home return reloads the user
     ASSERT_TRUE(pumpUntil(*queue, [&] { return bar->loginButton()->isVisibleTo(&console()); }));
     EXPECT_FALSE(bar->accountBack()->isVisibleTo(&console()));
     EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::userInfo));
@@ -101,7 +101,7 @@ TEST_F(DataLoadingTest, TheDaysLeftFollowTheExpiry)
         console().refreshAccountInfo(false);
         return console().titleBar()->expireButton()->text();
     };
-    const auto now = std::chrono::system_clock::now();
+    const auto now = Platform::DateFormat::now();
     const auto day = std::chrono::hours(24);
     const auto stamp = [](auto time) {
         return NetWorkTool::formatDate(time, "yyyy-MM-dd'T'HH:mm:ssXXX");
@@ -110,4 +110,22 @@ TEST_F(DataLoadingTest, TheDaysLeftFollowTheExpiry)
     EXPECT_EQ(daysFor(stamp(now)), QStringLiteral("0天"));
     EXPECT_EQ(daysFor(stamp(now - 3 * day)), QStringLiteral("-3天"));
     EXPECT_EQ(daysFor("not a time"), QStringLiteral("---天"));
+}
+
+// The title bar shows what the account signed in now has, or the empty form.
+TEST_F(DataLoadingTest, TheTitleBarShowsTheCurrentAccountOnly)
+{
+    defaults.set(UserDefaultsCacheKeys::lastAmount, "100.0 G");
+    defaults.set(UserDefaultsCacheKeys::userInfo,
+                 {{"user_name", "a@b.cn"}, {"member_expiry_at", "2099-01-01T00:00:00+08:00"}});
+    console().refreshAccountInfo(false);
+    ConsoleTitleBar *bar = console().titleBar();
+    EXPECT_EQ(bar->mergeButton()->text(), QStringLiteral("100.0 G"));
+    EXPECT_NE(bar->expireButton()->text(), QStringLiteral("---天"));
+
+    NetWorkTool::clearSession();
+    defaults.set(UserDefaultsCacheKeys::userInfo, {{"user_name", "c@d.cn"}});
+    console().refreshAccountInfo(false);
+    EXPECT_EQ(bar->mergeButton()->text(), QStringLiteral("---.--"));
+    EXPECT_EQ(bar->expireButton()->text(), QStringLiteral("---天"));
 }

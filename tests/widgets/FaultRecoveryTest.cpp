@@ -35,7 +35,7 @@ TEST_F(ConsoleFixture, ABackendThatGoesAwayIsToldAndUsedAgainWhenItReturns)
     }));
 
     backend.stop();
-    press(1000);
+    press(ConsoleTag::start);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return !lastToast().empty(); }));
     EXPECT_EQ(lastToast(), "加载失败，请稍候重试");
     EXPECT_TRUE(idleView(console()));
@@ -46,7 +46,7 @@ TEST_F(ConsoleFixture, ABackendThatGoesAwayIsToldAndUsedAgainWhenItReturns)
     // Back again, the next press goes through, without a restart of anything.
     backend.start();
     console().toastWC()->close();
-    press(1000);
+    press(ConsoleTag::start);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return !extensions->requests.empty(); }));
     EXPECT_FALSE(console().toastWC() && console().toastWC()->isVisible());
 }
@@ -126,7 +126,7 @@ TEST_F(RealTunnelTest, AProviderKilledWhileConnectedReturnsConsoleAndMenuToIdle)
     defaults.set(UserDefaultsCacheKeys::apiToken, backend.signIn("demo@orvane.test", "demo123456"));
     defaults.set(UserDefaultsCacheKeys::userInfo, {{"user_name", "demo@orvane.test"}});
     NodesInfoVC *console = delegate.mainWC()->mainVC();
-    console->onTapButtonWithSender(1000);
+    console->onTapButtonWithSender(ConsoleTag::start);
     ASSERT_TRUE(pumpUntil(
         *queue, [&] { return console->lastVpnStatus() == connected; }, 60));
     EXPECT_EQ(delegate.switchLabel()->text(), QStringLiteral("Proxy: On"));

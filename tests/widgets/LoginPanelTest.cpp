@@ -62,7 +62,7 @@ protected:
     // come to rest.
     bool startAndSettle()
     {
-        tap(10);
+        tap(LoginAlertView::startTag);
         queue->advance(0.5);
         return pumpUntil(*queue, [&] { return !panel().isLoading(); });
     }
@@ -111,7 +111,7 @@ TEST_F(LoginPanelTest, ChecksTheFieldsInOrderAndSendsNothingUntilTheyPass)
                               const std::string &message) {
         host.messages.clear();
         fill(account, password, code);
-        tap(10);
+        tap(LoginAlertView::startTag);
         EXPECT_EQ(host.messages, std::vector<std::string>{message})
             << account.toStdString() << " / " << password.toStdString();
         EXPECT_FALSE(panel().isLoading());
@@ -124,7 +124,7 @@ TEST_F(LoginPanelTest, ChecksTheFieldsInOrderAndSendsNothingUntilTheyPass)
     // Five characters of three bytes each are still five characters.
     rejected("someone@example.com", QStringLiteral("密码密码密"), "", "请输入有效的密码");
 
-    tap(14);
+    tap(LoginAlertView::forgetPasswordTag);
     ASSERT_EQ(panel().iUIType(), LoginAlertView::reset);
     rejected("someone@example.com", "secret1", "123", "请输入有效的验证码");
     queue->advance(1);
@@ -132,7 +132,7 @@ TEST_F(LoginPanelTest, ChecksTheFieldsInOrderAndSendsNothingUntilTheyPass)
     EXPECT_TRUE(backend.takeRequests().empty());
 
     // Six characters pass, whatever their bytes.
-    tap(13);
+    tap(LoginAlertView::registerTag);
     host.messages.clear();
     fill(QStringLiteral("  demo@orvane.test\n"), QStringLiteral("密码密码密码"));
     ASSERT_TRUE(startAndSettle());
@@ -148,7 +148,7 @@ TEST_F(LoginPanelTest, RemembersThePairBeforeTheRequestAndKeepsItAfterAFailure)
 {
     panel().recordCheckButton()->setChecked(true);
     fill(QStringLiteral(" demo@orvane.test "), QStringLiteral("wrongpass"));
-    tap(10);
+    tap(LoginAlertView::startTag);
     // Written at the tap, before anything was sent.
     EXPECT_TRUE(busyLook());
     EXPECT_FALSE(panel().startLoginButton()->isVisibleTo(&panel()));
@@ -174,7 +174,7 @@ TEST_F(LoginPanelTest, RemembersThePairBeforeTheRequestAndKeepsItAfterAFailure)
 
     // Unticked, the pair goes at the next start.
     panel().recordCheckButton()->setChecked(false);
-    tap(10);
+    tap(LoginAlertView::startTag);
     EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::lastAccountIdPw).has_value());
     queue->advance(0.5);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return !panel().isLoading(); }));
@@ -238,7 +238,7 @@ TEST_F(LoginPanelTest, TriesEachBuiltInUrlThenGivesUpAndStartsOverNextTime)
 
 TEST_F(LoginPanelTest, TheCodeButtonCountsDownInVirtualTime)
 {
-    tap(13);
+    tap(LoginAlertView::registerTag);
     ASSERT_EQ(panel().iUIType(), LoginAlertView::registration);
     EXPECT_EQ(panel().titleField()->text(), QStringLiteral("账号注册"));
     EXPECT_EQ(panel().startLoginButton()->text(), QStringLiteral("注 册"));
@@ -246,7 +246,7 @@ TEST_F(LoginPanelTest, TheCodeButtonCountsDownInVirtualTime)
     EXPECT_FALSE(panel().forgetPwBtn()->isVisibleTo(&panel()));
     fill(QStringLiteral("new@orvane.test"), QString());
 
-    tap(17);
+    tap(LoginAlertView::codeTag);
     QPushButton *button = panel().yzmButton();
     EXPECT_FALSE(button->isEnabled());
     EXPECT_EQ(button->text(), QStringLiteral("59秒后重发"));
@@ -286,9 +286,9 @@ TEST_F(LoginPanelTest, AFailedCodeRequestOrACancelEndsTheCountdownAtOnce)
                    {"kind", "500"},
                    {"delay_ms", 200},
                    {"times", 1}});
-    tap(14);
+    tap(LoginAlertView::forgetPasswordTag);
     fill(QStringLiteral("demo@orvane.test"), QString());
-    tap(17);
+    tap(LoginAlertView::codeTag);
     QPushButton *button = panel().yzmButton();
     EXPECT_FALSE(button->isEnabled());
     ASSERT_TRUE(pumpUntil(*queue, [&] { return button->isEnabled(); }));
@@ -299,12 +299,12 @@ TEST_F(LoginPanelTest, AFailedCodeRequestOrACancelEndsTheCountdownAtOnce)
     EXPECT_EQ(button->text(), QStringLiteral("获取验证码"));
 
     // The reset form asks for a reset code; closing the panel mid-count stops it.
-    tap(17);
+    tap(LoginAlertView::codeTag);
     queue->advance(2);
     EXPECT_EQ(button->text(), QStringLiteral("57秒后重发"));
     EXPECT_EQ(requestsTo("/api/public/code/getEmailCode").back()["body"]["email_type"],
               "EMAIL_TYPE_USER_RESETPWD");
-    tap(0);
+    tap(LoginAlertView::closeTag);
     EXPECT_EQ(results, std::vector<std::string>{"Cancel"});
     EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(button->text(), QStringLiteral("获取验证码"));
@@ -314,11 +314,11 @@ TEST_F(LoginPanelTest, AFailedCodeRequestOrACancelEndsTheCountdownAtOnce)
 
 TEST_F(LoginPanelTest, ResettingThePasswordReturnsToSignIn)
 {
-    tap(14);
+    tap(LoginAlertView::forgetPasswordTag);
     EXPECT_EQ(panel().titleField()->text(), QStringLiteral("重置密码"));
     EXPECT_EQ(panel().registerBtn()->text(), QStringLiteral("<返回登录"));
     fill(QStringLiteral("demo@orvane.test"), QString());
-    tap(17);
+    tap(LoginAlertView::codeTag);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return !host.messages.empty(); }));
     const QString code = QString::fromStdString(issuedCode("demo@orvane.test"));
 
@@ -371,7 +371,7 @@ TEST_F(LoginPanelTest, TabMovesFromTheAccountToThePassword)
 
 TEST_F(ConsoleFixture, TheSignInPanelCoversTheConsoleUntilItReports)
 {
-    press(1104); // the account page exists, so it is refreshed when the panel closes
+    press(ConsoleTag::userTab); // the account page exists, so it is refreshed when the panel closes
     console().showLoginPanel();
     LoginAlertView *panel = console().loginPanel();
     ASSERT_NE(panel, nullptr);
@@ -384,7 +384,7 @@ TEST_F(ConsoleFixture, TheSignInPanelCoversTheConsoleUntilItReports)
 
     panel->accountField()->setText(QStringLiteral("demo@orvane.test"));
     panel->passwordField()->setText(QStringLiteral("demo123456"));
-    panel->onTapButtonWithSender(10);
+    panel->onTapButtonWithSender(LoginAlertView::startTag);
     queue->advance(0.5);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return console().loginPanel() == nullptr; }));
     EXPECT_EQ(lastToast(), "登录成功！");
@@ -400,7 +400,7 @@ TEST_F(ConsoleFixture, TheSignInPanelCoversTheConsoleUntilItReports)
 
     // Closed with its close button, the panel reports nothing to show.
     console().showLoginPanel();
-    console().loginPanel()->onTapButtonWithSender(0);
+    console().loginPanel()->onTapButtonWithSender(LoginAlertView::closeTag);
     queue->runUntilIdle();
     EXPECT_EQ(console().loginPanel(), nullptr);
     EXPECT_EQ(lastToast(), "登录成功！");

@@ -151,7 +151,7 @@ TEST_F(NodePageTest, WithNothingCachedTheTenFallbackNodesShowFree)
     EXPECT_TRUE(page().autoRouteBtn()->isChecked());
     EXPECT_EQ(page().lastSelectedItem(), page().autoRouteBtn());
     EXPECT_EQ(item("日本")->flagImage(), QStringLiteral("ic_country_japan"));
-    EXPECT_EQ(item("日本")->property("tag").toInt(), 101);
+    EXPECT_EQ(item("日本")->property("tag").toInt(), NodePageView::firstNodeTag + 1);
     // Without a base URL that answered, nothing is asked.
     queue->runUntil([] { return false; }, 0.2);
     EXPECT_TRUE(backend.takeRequests().empty());
@@ -270,6 +270,23 @@ TEST_F(NodePageTest, TapsSelectReportAndRespectLocks)
     EXPECT_EQ(QaroShared::shared().value(QaroShared::nodeNameKey), PropertyValue(""));
 }
 
+// A refresh that locks the selected node takes the selection with it: no later tap unlocks it.
+TEST_F(NodePageTest, ALockedNodeIsNeverSelectable)
+{
+    defaults.set(UserDefaultsCacheKeys::subNodes, std::vector<std::string>{"香港", "日本"});
+    choose("日本");
+    ASSERT_EQ(page().lastSelectedItem(), item("日本"));
+
+    page().refreshNodes({"香港", "日本"}, std::vector<std::string>{"香港"});
+    ASSERT_TRUE(item("日本")->isLocked());
+    item("香港")->onTapButtonWithSender();
+    EXPECT_TRUE(item("日本")->isLocked());
+    reports.clear();
+    item("日本")->onTapButtonWithSender();
+    EXPECT_EQ(reports, (std::vector<Report>{{std::nullopt, "升级会员后可解锁使用"}}));
+    EXPECT_TRUE(item("香港")->isChecked());
+}
+
 TEST_F(NodePageTest, FailedListRequestsSayWhyOnceAndKeepTheGrid)
 {
     cacheNames(numbered("韩国", 4));
@@ -321,13 +338,13 @@ TEST_F(NodePageTest, AFailedSubscriptionRequestStillRefreshesTheAutomaticItem)
 
 TEST_F(ConsoleFixture, TheRoutePageIsInstalledOnceAndItsChoicesReachTheConsole)
 {
-    press(2001);
+    press(ConsoleTag::toolbarRoute);
     NodePageView *page = console().routePage();
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->geometry(), QRect(0, 128, 920, 452));
     EXPECT_FALSE(page->isHidden());
-    press(2000);
-    press(2001);
+    press(ConsoleTag::toolbarHome);
+    press(ConsoleTag::toolbarRoute);
     EXPECT_EQ(console().routePage(), page);
     EXPECT_EQ(console().otherWorkView()->findChildren<NodePageView *>().size(), 1);
 

@@ -16,24 +16,24 @@ TEST_F(ConsoleFixture, PagesAreReachedFromTheHomeViewAndTheToolbar)
     ConsolePageContainer *container = console().otherWorkView();
     EXPECT_TRUE(console().otherWorkView()->isHidden());
 
-    press(1104); // the member centre tab
+    press(ConsoleTag::userTab); // the member centre tab
     EXPECT_FALSE(container->isHidden());
     EXPECT_TRUE(console().mainWorkView()->isHidden());
     EXPECT_EQ(container->marker()->x(), 4 * 184);
-    EXPECT_TRUE(container->toolbarButton(2004)->font().bold());
+    EXPECT_TRUE(container->toolbarButton(ConsoleTag::toolbarUser)->font().bold());
     EXPECT_TRUE(console().pageuserLoaded());
 
-    press(2001); // the route page, from the toolbar
+    press(ConsoleTag::toolbarRoute); // the route page, from the toolbar
     EXPECT_EQ(container->marker()->x(), 2 * 184);
-    EXPECT_TRUE(container->toolbarButton(2001)->font().bold());
-    EXPECT_FALSE(container->toolbarButton(2004)->font().bold());
+    EXPECT_TRUE(container->toolbarButton(ConsoleTag::toolbarRoute)->font().bold());
+    EXPECT_FALSE(container->toolbarButton(ConsoleTag::toolbarUser)->font().bold());
     EXPECT_TRUE(console().pagerouteLoaded());
 
-    press(2005); // past the last slot: the marker leaves the header
+    press(ConsoleTag::toolbarPastLast); // past the last slot: the marker leaves the header
     EXPECT_EQ(container->marker()->x(), 5 * 184);
     EXPECT_GE(container->marker()->x(), container->width());
 
-    press(2000);
+    press(ConsoleTag::toolbarHome);
     EXPECT_TRUE(container->isHidden());
     EXPECT_FALSE(console().mainWorkView()->isHidden());
 }

@@ -88,8 +88,8 @@ TEST_F(StatusHandlingTest, ChoosingANodeStoresItAndTellsOnlyARunningTunnel)
 
 TEST_F(StatusHandlingTest, TheModeButtonsStoreTheModeAndFollowItsAnnouncements)
 {
-    QRadioButton *rule = console().mainWorkView()->modeButton(1002);
-    QRadioButton *global = console().mainWorkView()->modeButton(1003);
+    QRadioButton *rule = console().mainWorkView()->modeButton(ConsoleTag::ruleMode);
+    QRadioButton *global = console().mainWorkView()->modeButton(ConsoleTag::globalMode);
     EXPECT_TRUE(rule->isChecked()); // nothing stored reads as rule
 
     global->click();

@@ -1,4 +1,5 @@
 #include "console/ToastWindowController.h"
+#include "pages/ImageRadioButton.h"
 
 #include "InstalledManualQueue.h"
 
@@ -90,4 +91,20 @@ TEST(ToastWindowController, IsSizedByItsTextAndCentredInTheVisibleArea)
     EXPECT_EQ(longText.x(), (visible.width() - longText.width()) / 2);
     EXPECT_EQ(longText.y(), (visible.height() - 120) / 2);
     EXPECT_EQ(longText.titleTextField()->x(), 30);
+}
+
+// Texts from the service show as they are written: never as markup, in toasts or node names.
+TEST(ToastWindowController, ServerTextsAreNeverMarkup)
+{
+    InstalledManualQueue queue;
+    const QString markup = QStringLiteral("<b>会员</b><img src=\"x\">");
+    ToastWindowController toast;
+    toast.setMessage(markup);
+    toast.showWindow();
+    EXPECT_EQ(toast.titleTextField()->textFormat(), Qt::PlainText);
+
+    ImageRadioButton node;
+    node.configure(QRect(0, 0, 144, 24), markup, QStringLiteral("ic_country_auto"));
+    EXPECT_EQ(node.titleLabel()->textFormat(), Qt::PlainText);
+    EXPECT_EQ(node.title(), markup);
 }

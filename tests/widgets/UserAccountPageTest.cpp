@@ -67,6 +67,7 @@ void expectSignedOut(UserAccountPage &page)
 {
     EXPECT_EQ(page.accountLabel()->text(), QStringLiteral("ID：----"));
     EXPECT_EQ(page.userLabel()->text(), QStringLiteral("---@---"));
+    EXPECT_EQ(page.userLabel()->textFormat(), Qt::PlainText); // names come from the service
     EXPECT_EQ(page.exprietimeBtn()->text(), QStringLiteral("SVIP：----天"));
     EXPECT_EQ(page.expiretimeLabel()->text(), QStringLiteral("到期时间：xxxx-xx-xx"));
     EXPECT_EQ(page.mergeBtn()->text(), QStringLiteral("剩余流量：---.-- GB"));
@@ -250,7 +251,7 @@ TEST_F(UserAccountPageTest, SigningOutClearsTheSessionButKeepsTheNodeNames)
 TEST_F(ConsoleFixture, TheAccountPageIsInstalledOnceAndFollowsTheUser)
 {
     signIn();
-    press(1104);
+    press(ConsoleTag::userTab);
     UserAccountPage *page = console().userPage();
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->geometry(), QRect(0, 128, 920, 452));
@@ -260,8 +261,8 @@ TEST_F(ConsoleFixture, TheAccountPageIsInstalledOnceAndFollowsTheUser)
     EXPECT_EQ(page->badgeImage(), QStringLiteral("page_4_v_vip@2x.png"));
 
     backend.admin("POST", "/_dev/users", {{"email", "demo@orvane.test"}, {"expiry_days", -2}});
-    press(2000);
-    press(2004);
+    press(ConsoleTag::toolbarHome);
+    press(ConsoleTag::toolbarUser);
     EXPECT_EQ(console().userPage(), page);
     EXPECT_EQ(console().otherWorkView()->findChildren<UserAccountPage *>().size(), 1);
     ASSERT_TRUE(pumpUntil(*queue, [&] { return page->badgeImage().contains("over"); }));
@@ -271,7 +272,7 @@ TEST_F(ConsoleFixture, TheAccountPageIsInstalledOnceAndFollowsTheUser)
 TEST_F(ConsoleFixture, SigningOutOnTheAccountPageStopsTheTunnel)
 {
     signIn();
-    press(1104);
+    press(ConsoleTag::userTab);
     report(3);
     ASSERT_EQ(connection()->stops, 0);
     console().userPage()->onTapButtonWithSender(UserAccountPage::signOutTag);
