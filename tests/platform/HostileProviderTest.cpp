@@ -1,13 +1,8 @@
-#include "platform/NotificationCenter.h"
+#include "SystemVPNServiceFixture.h"
+
 #include "platform/ProviderChannel.h"
-#include "platform/SystemVPNService.h"
 
-#include "InstalledManualQueue.h"
-#include "LogRecorder.h"
 #include "ProviderProcesses.h"
-#include "TemporaryHome.h"
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 
@@ -20,7 +15,7 @@ namespace {
 
 // The service on a configuration whose installed extension is the scripted provider, which
 // misbehaves as each test tells it to (tests/helpers/ScriptedProvider.cpp).
-class HostileProviderTest : public testing::Test
+class HostileProviderTest : public SystemVPNServiceTest
 {
 protected:
     HostileProviderTest()
@@ -31,28 +26,12 @@ protected:
         std::filesystem::copy_file(ORVANE_SCRIPTED_PROVIDER, extension / "bin/scripted-provider");
         std::ofstream(extension / "Info.json") << R"({"CFBundleIdentifier": "com.qaromac.wv.sysne",
                    "CFBundleExecutable": "scripted-provider"})";
-
-        auto manager = service->makeManager();
-        Platform::VPNProtocol protocol;
-        protocol.providerBundleIdentifier = "com.qaromac.wv.sysne";
-        manager->protocolConfiguration = protocol;
-        manager->isEnabled = true;
-        manager->saveToPreferences([](const auto &) {});
-        queue->runUntilIdle();
+        save(configured(*service));
         restart();
-        Platform::NotificationCenter::defaultCenter().addObserver(
-            this,
-            Platform::NEVPNStatusDidChange,
-            Platform::NotificationCenter::Delivery::MainQueue,
-            [this](const Platform::Notification &note) {
-                posted.push_back(
-                    std::any_cast<std::shared_ptr<Platform::VPNConnection>>(note.object)->status());
-            });
     }
 
     ~HostileProviderTest() override
     {
-        Platform::NotificationCenter::defaultCenter().removeObserver(this);
         connection.reset();
         service.reset();
         killProcessesRunningFrom(home.root());
@@ -97,8 +76,8 @@ protected:
     std::size_t providers() { return processesRunningFrom(home.root()).size(); }
     std::filesystem::path socket() const { return paths.sockets / "com.qaromac.wv.sysne.sock"; }
 
-    // Stops what runs, then a well-behaved provider starts and connects: the session is not
-    // wedged by what came before.
+    // Once nothing runs any more, a well-behaved provider starts and connects: nothing that
+    // came before wedged the session.
     void expectALaterConnectWorks()
     {
         ASSERT_TRUE(eventually([&] { return providers() == 0; }));
@@ -109,14 +88,7 @@ protected:
         EXPECT_EQ(providers(), 1u);
     }
 
-    TemporaryHome home;
-    InstalledManualQueue queue;
-    LogRecorder log;
-    Platform::SystemVPNService::Paths paths = *Platform::SystemVPNService::standardPaths();
-    std::shared_ptr<Platform::SystemVPNService> service
-        = std::make_shared<Platform::SystemVPNService>(paths);
     std::shared_ptr<Platform::VPNConnection> connection;
-    Statuses posted;
 };
 
 class MisbehavingLinesTest
