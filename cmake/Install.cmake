@@ -4,6 +4,9 @@
 #   share/applications/com.qaromac.wv.desktop
 #   share/icons/hicolor/scalable/apps/com.qaromac.wv.svg
 #   share/metainfo/com.qaromac.wv.metainfo.xml
+#   lib/orvanevpn/orvane-tunnel-service, bin/orvane-tunnelctl
+#   lib/systemd/system/orvanevpn-tunnel.{socket,service}
+#   share/polkit-1/actions/com.qaromac.wv.tunnel.policy
 # The development backend and the tests stay in the build tree; the reference provider is only
 # installed inside the bundle, as its system extension.
 
@@ -68,3 +71,14 @@ install(FILES "${ORVANE_PACKAGING_SOURCE_DIR}/${ORVANE_BUNDLE_IDENTIFIER}.svg"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps")
 install(FILES "${ORVANE_PACKAGING_SOURCE_DIR}/${ORVANE_BUNDLE_IDENTIFIER}.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
+
+# The tunnel service: its program beside the bundle, where the systemd unit starts it, the
+# command-line client, the units and the polkit action.
+set(orvane_tunnel_service_dir "${ORVANE_PACKAGING_SOURCE_DIR}/tunnel-service")
+install(TARGETS orvane-tunnel-service RUNTIME DESTINATION "lib/orvanevpn")
+install(TARGETS orvane-tunnelctl RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(FILES "${orvane_tunnel_service_dir}/orvanevpn-tunnel.socket"
+              "${orvane_tunnel_service_dir}/orvanevpn-tunnel.service"
+        DESTINATION "lib/systemd/system")
+install(FILES "${orvane_tunnel_service_dir}/com.qaromac.wv.tunnel.policy"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/polkit-1/actions")

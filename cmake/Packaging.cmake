@@ -14,7 +14,8 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "A tray icon and one main window: sign in with e-mail and password, see the"
     "membership, its expiry and the traffic left, pick a node or the automatic best"
     "route, choose rule or global routing, and connect or disconnect. The tunnel"
-    "runs in a provider process of its own, shipped inside the application bundle.")
+    "runs in a provider process of its own, shipped inside the application bundle,"
+    "through a small privileged service that drives WireGuard.")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 # Packages carry no debugging information; the build tree keeps it.
 set(CPACK_STRIP_FILES ON)
@@ -30,6 +31,13 @@ set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")
 # service's pages, pkexec for the privileged script, the CJK font the artwork names. Any Secret
 # Service will do for the keychain, so the keyring is only suggested.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The tunnel service runs the userspace WireGuard engine; its package scripts enable the
+# service's socket and sweep the host when the package goes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "wireguard-go")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_SOURCE_DIR}/resources/packaging/tunnel-service/postinst"
+    "${CMAKE_SOURCE_DIR}/resources/packaging/tunnel-service/prerm"
+    "${CMAKE_SOURCE_DIR}/resources/packaging/tunnel-service/postrm")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, pkexec, fonts-wqy-microhei")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-keyring")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

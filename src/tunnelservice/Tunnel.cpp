@@ -1,0 +1,149 @@
+#include "Tunnel.h"
+
+#include "platform/Log.h"
+
+namespace TunnelService {
+
+namespace {
+
+constexpr const char logCategory[] = "TunnelService";
+
+void log(const std::string &message)
+{
+    Platform::Log::system(Platform::LogLevel::Default, logCategory, message);
+}
+
+// The configuration lines of a peer that carries all the traffic.
+std::string peerLines(const Peer &peer)
+{
+    return "public_key=" + peer.publicKey.hex() + "\nendpoint=" + peer.endpoint.text()
+           + "\npersistent_keepalive_interval=" + std::to_string(peer.keepalive)
+           + "\nreplace_allowed_ips=true\nallowed_ip=0.0.0.0/0\nallowed_ip=::/0\n";
+}
+
+const char *modeName(RoutingMode mode)
+{
+    return mode == RoutingMode::global ? "global" : "rule";
+}
+
+} // namespace
+
+Tunnel::Tunnel(TunnelSpec spec, HostChanges &host, std::unique_ptr<Engine> engine)
+    : m_spec(std::move(spec))
+    , m_host(host)
+    , m_engine(std::move(engine))
+{ }
+
+Tunnel::~Tunnel()
+{
+    // Ended at once: a graceful exit can take seconds, and a late one would remove the next
+    // engine's configuration socket, which has the same name.
+    m_engine->stop();
+    m_host.sweep();
+    log("tunnel down");
+}
+
+std::unique_ptr<Tunnel> Tunnel::bringUp(const TunnelSpec &spec,
+                                        HostChanges &host,
+                                        const std::filesystem::path &engineProgram,
+                                        std::string &error)
+{
+    host.sweep();
+    const std::string interface = host.settings().interface;
+    log("bringing up " + interface + " to " + spec.peer.endpoint.text() + " (peer "
+        + spec.peer.publicKey.masked() + ", key " + spec.privateKey.masked() + ", "
+        + modeName(spec.routing.mode) + " mode)");
+    if (const auto code = host.announceInterface()) {
+        error = "cannot write the journal: " + code.message();
+        return nullptr;
+    }
+    auto engine = Engine::start(engineProgram, interface, error);
+    if (!engine) {
+        host.sweep();
+        return nullptr;
+    }
+    std::unique_ptr<Tunnel> tunnel(new Tunnel(spec, host, std::move(engine)));
+    if (const auto code = host.recordEngine(*tunnel->m_engine)) {
+        error = "cannot write the journal: " + code.message();
+        return nullptr;
+    }
+    // The mark goes in the same transaction as the peer, or the first handshake would go the
+    // wrong way.
+    if (tunnel->m_engine->set("private_key=" + spec.privateKey.hex()
+                                  + "\nfwmark=" + std::to_string(host.settings().fwmark)
+                                  + "\nreplace_peers=true\n" + peerLines(spec.peer),
+                              error)
+        || host.bringUp(spec, error))
+        return nullptr;
+    if (spec.routing.mode == RoutingMode::global && host.useTunnelDns(spec.dns, error))
+        return nullptr;
+    return tunnel;
+}
+
+bool Tunnel::checkHandshake()
+{
+    if (m_state == State::up)
+        return false;
+    std::string error;
+    const auto peers = m_engine->peers(error);
+    if (!peers)
+        return false;
+    const auto peer = peers->find(m_spec.peer.publicKey.hex());
+    if (peer == peers->end() || peer->second.lastHandshakeSeconds == 0)
+        return false;
+    m_state = State::up;
+    log("handshake with " + m_spec.peer.endpoint.text() + ": the tunnel is up");
+    return true;
+}
+
+std::error_code Tunnel::switchPeer(const Peer &peer, std::string &error)
+{
+    std::string lines = peerLines(peer);
+    if (!(peer.publicKey == m_spec.peer.publicKey))
+        lines += "public_key=" + m_spec.peer.publicKey.hex() + "\nremove=true\n";
+    if (const auto code = m_engine->set(lines, error))
+        return code;
+    log("switched to peer " + peer.publicKey.masked() + " at " + peer.endpoint.text());
+    m_spec.peer = peer;
+    m_state = State::connecting;
+    return {};
+}
+
+std::error_code Tunnel::switchRouting(const Routing &routing, std::string &error)
+{
+    const Routing previous = m_spec.routing;
+    if (const auto code = m_host.switchRouting(previous, routing, error))
+        return code;
+    m_spec.routing = routing;
+    // The tunnel's DNS servers serve global mode; rule mode keeps the system's.
+    std::error_code code;
+    if (previous.mode == RoutingMode::global && routing.mode == RoutingMode::rule)
+        code = m_host.restoreDns(error);
+    else if (previous.mode == RoutingMode::rule && routing.mode == RoutingMode::global)
+        code = m_host.useTunnelDns(m_spec.dns, error);
+    log(std::string("routing mode ") + modeName(routing.mode) + ", "
+        + std::to_string(routing.direct.size()) + " direct networks");
+    return code;
+}
+
+nlohmann::json Tunnel::status()
+{
+    nlohmann::json status = {{"state", m_state == State::up ? "up" : "connecting"},
+                             {"interface", m_host.settings().interface},
+                             {"endpoint", m_spec.peer.endpoint.text()},
+                             {"mode", modeName(m_spec.routing.mode)},
+                             {"lastHandshake", 0},
+                             {"rxBytes", 0},
+                             {"txBytes", 0}};
+    std::string error;
+    if (const auto peers = m_engine->peers(error)) {
+        if (const auto peer = peers->find(m_spec.peer.publicKey.hex()); peer != peers->end()) {
+            status["lastHandshake"] = peer->second.lastHandshakeSeconds;
+            status["rxBytes"] = peer->second.rxBytes;
+            status["txBytes"] = peer->second.txBytes;
+        }
+    }
+    return status;
+}
+
+} // namespace TunnelService
