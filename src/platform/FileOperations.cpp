@@ -6,6 +6,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,16 +19,19 @@ std::error_code lastError()
     return {errno, std::generic_category()};
 }
 
-std::error_code writeAll(int fd, std::string_view contents)
+// Hands all of contents to transfer (a write or a send), going on after signals and short
+// transfers.
+template<typename Transfer>
+std::error_code transferAll(std::string_view contents, Transfer transfer)
 {
     while (!contents.empty()) {
-        const ssize_t written = ::write(fd, contents.data(), contents.size());
-        if (written < 0) {
+        const ssize_t done = transfer(contents);
+        if (done < 0) {
             if (errno == EINTR)
                 continue;
             return lastError();
         }
-        contents.remove_prefix(std::size_t(written));
+        contents.remove_prefix(std::size_t(done));
     }
     return {};
 }
@@ -42,6 +46,20 @@ void syncDirectory(const std::filesystem::path &directory)
 }
 
 } // namespace
+
+std::error_code writeAll(int fd, std::string_view contents)
+{
+    return transferAll(contents, [fd](std::string_view rest) {
+        return ::write(fd, rest.data(), rest.size());
+    });
+}
+
+std::error_code sendAll(int fd, std::string_view contents)
+{
+    return transferAll(contents, [fd](std::string_view rest) {
+        return ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+    });
+}
 
 std::error_code writeFileAtomically(const std::filesystem::path &file,
                                     std::string_view contents,

@@ -11,6 +11,13 @@
 
 namespace Platform {
 
+// Writes all of contents to a descriptor, going on after signals and short writes.
+std::error_code writeAll(int fd, std::string_view contents);
+
+// The same for a socket, without SIGPIPE when the other end is gone. A send timeout that runs
+// out ends it with resource_unavailable_try_again.
+std::error_code sendAll(int fd, std::string_view contents);
+
 // Replaces a file's contents as one step: the bytes go to a temporary file beside it, reach the
 // disk (fsync), and are renamed over the old file. A reader, or a crash at any moment, sees either
 // the old file or the new one, never a part of either. The file gets the given mode.

@@ -1,6 +1,7 @@
 #include "ProviderChannel.h"
 
 #include "Dispatch.h"
+#include "FileOperations.h"
 #include "Log.h"
 
 #include <atomic>
@@ -98,20 +99,10 @@ struct ProviderChannel::State
                 line = std::move(lines.front());
                 lines.pop_front();
             }
-            std::size_t sent = 0;
-            while (sent < line.size()) {
-                const ssize_t count = ::send(fd,
-                                             line.data() + sent,
-                                             line.size() - sent,
-                                             MSG_NOSIGNAL);
-                if (count < 0 && errno == EINTR)
-                    continue;
-                if (count <= 0) {
-                    stalled = count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-                    shutDown();
-                    return;
-                }
-                sent += std::size_t(count);
+            if (const std::error_code error = sendAll(fd, line)) {
+                stalled = error == std::errc::resource_unavailable_try_again;
+                shutDown();
+                return;
             }
         }
     }

@@ -1,5 +1,8 @@
 #include "Engine.h"
 
+#include "ChildProcess.h"
+#include "platform/FileOperations.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,14 +12,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace TunnelService {
 
@@ -57,15 +57,7 @@ std::optional<std::string> exchange(const std::filesystem::path &socket,
         return std::nullopt;
     }
     std::string answer;
-    bool sent = true;
-    for (std::size_t done = 0; done < request.size();) {
-        const ssize_t count = ::send(fd, request.data() + done, request.size() - done, MSG_NOSIGNAL);
-        if (count <= 0) {
-            sent = false;
-            break;
-        }
-        done += std::size_t(count);
-    }
+    const bool sent = !Platform::sendAll(fd, request);
     char chunk[4096];
     while (sent && answer.find("\n\n") == std::string::npos) {
         const ssize_t count = ::recv(fd, chunk, sizeof chunk, 0);
@@ -131,31 +123,20 @@ std::unique_ptr<Engine> Engine::start(const std::filesystem::path &program,
                                       const std::string &interface,
                                       std::string &error)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-    std::string programText = program.string();
-    std::string foreground = "-f";
-    std::string name = interface;
-    char *arguments[] = {programText.data(), foreground.data(), name.data(), nullptr};
-    pid_t pid = -1;
-    const int result
-        = ::posix_spawn(&pid, programText.c_str(), &actions, &attributes, arguments, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (result != 0) {
-        error = "cannot start " + programText + ": " + std::strerror(result);
+    // wireguard-go's banner and chatter would only fill the log; the service logs what it asks.
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (devNull < 0) {
+        error = "cannot open /dev/null: " + std::string(std::strerror(errno));
         return nullptr;
     }
+    const pid_t pid = spawnChild(program,
+                                 {program.string(), "-f", interface},
+                                 devNull,
+                                 devNull,
+                                 error);
+    ::close(devNull);
+    if (pid < 0)
+        return nullptr;
     const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd < 0) {
         ::kill(pid, SIGKILL);

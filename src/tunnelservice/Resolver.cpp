@@ -1,10 +1,10 @@
 #include "Resolver.h"
 
+#include "ChildProcess.h"
 #include "platform/FileOperations.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -100,19 +99,6 @@ private:
     int m_fd;
 };
 
-std::error_code writeAll(int fd, std::string_view contents)
-{
-    while (!contents.empty()) {
-        const ssize_t written = ::write(fd, contents.data(), contents.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written < 0)
-            return lastError();
-        contents.remove_prefix(std::size_t(written));
-    }
-    return {};
-}
-
 // Runs a program found on PATH, without a shell, with input on its standard input; what it
 // prints goes into error when it fails.
 std::error_code runProgram(const std::vector<std::string> &arguments,
@@ -131,7 +117,7 @@ std::error_code runProgram(const std::vector<std::string> &arguments,
     if (in.get() < 0 || out.get() < 0)
         result = lastError();
     if (!result)
-        result = writeAll(in.get(), input);
+        result = Platform::writeAll(in.get(), input);
     if (!result && ::lseek(in.get(), 0, SEEK_SET) < 0)
         result = lastError();
     if (result) {
@@ -139,34 +125,9 @@ std::error_code runProgram(const std::vector<std::string> &arguments,
         return result;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in.get(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out.get(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out.get(), STDERR_FILENO);
-    // The service's own signal handling is not the program's.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t signals;
-    sigemptyset(&signals);
-    posix_spawnattr_setsigmask(&attributes, &signals);
-    sigaddset(&signals, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &signals);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::vector<char *> argv;
-    for (const std::string &argument : arguments)
-        argv.push_back(const_cast<char *>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int spawned
-        = ::posix_spawn(&pid, program->c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        result = {spawned, std::generic_category()};
-        error = "cannot start " + program->string() + ": " + result.message();
-        return result;
-    }
+    const pid_t pid = spawnChild(*program, arguments, in.get(), out.get(), error);
+    if (pid < 0)
+        return std::make_error_code(std::errc::io_error);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) {
@@ -198,7 +159,7 @@ std::error_code replaceFile(const fs::path &file, std::string_view contents)
     const FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
     if (fd.get() < 0)
         return lastError();
-    if (const std::error_code writeError = writeAll(fd.get(), contents))
+    if (const std::error_code writeError = Platform::writeAll(fd.get(), contents))
         return writeError;
     return ::fsync(fd.get()) == 0 ? std::error_code() : lastError();
 }

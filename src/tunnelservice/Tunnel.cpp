@@ -36,8 +36,6 @@ Tunnel::Tunnel(TunnelSpec spec, HostChanges &host, std::unique_ptr<Engine> engin
 
 Tunnel::~Tunnel()
 {
-    // Ended at once: a graceful exit can take seconds, and a late one would remove the next
-    // engine's configuration socket, which has the same name.
     m_engine->stop();
     m_host.sweep();
     log("tunnel down");

@@ -3,6 +3,7 @@
 #include "Latency.h"
 #include "Netlink.h"
 
+#include "platform/FileOperations.h"
 #include "platform/Log.h"
 
 #include <cerrno>
@@ -234,29 +235,39 @@ void TunnelServer::handle(unsigned long id,
             send(m_owner, {{"type", "status"}, {"state", "down"}, {"reason", "taken down"}});
         m_tunnel.reset();
         send(id, {{"id", requestId}, {"type", "down"}});
+    } else if (kind == "peer") {
+        switchPeer(id, requestId, request);
     } else {
-        std::string problem;
-        const auto peer = kind == "peer" && request.contains("peer")
-                              ? TunnelRequest::peer(request["peer"], problem)
-                              : std::nullopt;
-        const auto routing = kind == "mode" ? TunnelRequest::routing(request, problem)
-                                            : std::nullopt;
-        if (kind == "peer" && !request.contains("peer"))
-            problem = "\"peer\" must be an object";
-        if (!peer && !routing) {
-            error(id, requestId, problem);
-            return;
-        }
-        const auto failed = peer ? m_tunnel->switchPeer(*peer, problem)
-                                 : m_tunnel->switchRouting(*routing, problem);
-        if (failed) {
-            error(id, requestId, problem);
-            return;
-        }
-        send(id, {{"id", requestId}, {"type", kind}});
-        if (peer)
-            send(m_owner, {{"type", "status"}, {"state", "connecting"}});
+        switchRouting(id, requestId, request);
     }
+}
+
+void TunnelServer::switchPeer(unsigned long id,
+                              const nlohmann::json &requestId,
+                              const nlohmann::json &request)
+{
+    std::string problem = "\"peer\" must be an object";
+    const auto peer = request.contains("peer") ? TunnelRequest::peer(request["peer"], problem)
+                                               : std::nullopt;
+    if (!peer || m_tunnel->switchPeer(*peer, problem)) {
+        error(id, requestId, problem);
+        return;
+    }
+    send(id, {{"id", requestId}, {"type", "peer"}});
+    send(m_owner, {{"type", "status"}, {"state", "connecting"}});
+}
+
+void TunnelServer::switchRouting(unsigned long id,
+                                 const nlohmann::json &requestId,
+                                 const nlohmann::json &request)
+{
+    std::string problem;
+    const auto routing = TunnelRequest::routing(request, problem);
+    if (!routing || m_tunnel->switchRouting(*routing, problem)) {
+        error(id, requestId, problem);
+        return;
+    }
+    send(id, {{"id", requestId}, {"type", "mode"}});
 }
 
 void TunnelServer::bringUp(unsigned long id,
@@ -337,19 +348,8 @@ void TunnelServer::send(unsigned long id, const nlohmann::json &message)
         return;
     const std::string line = message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)
                              + "\n";
-    for (std::size_t sent = 0; sent < line.size();) {
-        const ssize_t count = ::send(client->second.fd,
-                                     line.data() + sent,
-                                     line.size() - sent,
-                                     MSG_NOSIGNAL);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            closeClient(id);
-            return;
-        }
-        sent += std::size_t(count);
-    }
+    if (Platform::sendAll(client->second.fd, line))
+        closeClient(id);
 }
 
 void TunnelServer::error(unsigned long id,

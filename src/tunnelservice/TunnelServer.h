@@ -62,6 +62,12 @@ private:
     void handleLine(unsigned long id, const std::string &line);
     void handle(unsigned long id, const nlohmann::json &requestId, const nlohmann::json &request);
     void bringUp(unsigned long id, const nlohmann::json &requestId, const nlohmann::json &request);
+    void switchPeer(unsigned long id,
+                    const nlohmann::json &requestId,
+                    const nlohmann::json &request);
+    void switchRouting(unsigned long id,
+                       const nlohmann::json &requestId,
+                       const nlohmann::json &request);
     void measureLatency(unsigned long id,
                         const nlohmann::json &requestId,
                         const nlohmann::json &request);

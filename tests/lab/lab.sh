@@ -25,7 +25,7 @@ LAB_NODE_SITE=198.19.0.80
 LAB_NODE_TUNNEL_ADDR=198.19.0.1
 LAB_DEVICE_TUNNEL_ADDR=198.18.0.2/32
 LAB_WG_PORT=51820
-# The hand-configured tunnel's firewall mark and routing table, as wg-quick picks them.
+# The hand-configured tunnel's firewall mark and routing table: the WireGuard port, by habit.
 LAB_MANUAL_FWMARK=51820
 LAB_MANUAL_TABLE=51820
 
@@ -475,6 +475,17 @@ link set r2 up
 EOF
     _lab_sysctl "$inet" net.ipv4.ip_forward 1
     _lab_sysctl "$inet" net.ipv6.conf.all.forwarding 1
+    # A connection to the node-only network fails at once, however often it is tried: the
+    # router's "unreachable" answers are rate-limited by the kernel after a few, and then
+    # connections hang until they time out.
+    lab_exec "$inet" nft -f - <<EOF
+table inet lab_router {
+    chain prerouting {
+        type filter hook prerouting priority filter; policy accept;
+        ip daddr ${LAB_NODE_SITE%.*}.0/24 meta l4proto tcp reject with tcp reset
+    }
+}
+EOF
     _lab_start "$state" "$inet" whoami-inet "$whoami" \
         --listen "$LAB_DIRECT_SITE4:80" --listen "[$LAB_DIRECT_SITE6]:80"
 
