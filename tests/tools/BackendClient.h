@@ -12,6 +12,10 @@
 // The envelope's code, or -1 for anything that is not an envelope.
 int codeOf(const nlohmann::json &envelope);
 
+// A WireGuard public key as a device sends it: 32 bytes as 44 characters of base64, all but the
+// last two of them the given one.
+std::string publicKeyOf(char fill);
+
 // Speaks to a development backend the way the client does: JSON bodies, the token in a header,
 // the reply's envelope parsed. A reply that is not an envelope fails the test and comes back as
 // null.

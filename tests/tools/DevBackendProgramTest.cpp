@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fstream>
+#include <sstream>
 
 using nlohmann::json;
 
@@ -11,6 +13,13 @@ namespace {
 
 const std::string Program = ORVANE_DEVBACKEND_PROGRAM;
 const std::string ListeningPrefix = "devbackend: listening on ";
+
+std::string contentsOf(const std::filesystem::path &path)
+{
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
 
 } // namespace
 
@@ -70,6 +79,7 @@ TEST(DevBackendProgramTest, RefusesATakenPortAndBadArguments)
         {"--port", "70000", "--data", data},
         {"--port", "0", "--data"},
         {"--port", "0", "--data", data, "--verbose"},
+        {"--port", "0", "--data", data, "--device-hook", ""},
     };
     for (const std::vector<std::string> &arguments : badArguments) {
         std::vector<std::string> command = {Program};
@@ -80,4 +90,63 @@ TEST(DevBackendProgramTest, RefusesATakenPortAndBadArguments)
 
     // The server that held the port was not disturbed.
     EXPECT_EQ(codeOf(server.client.get("/api/public/sub/getNodeNames")), 0);
+}
+
+TEST(DevBackendProgramTest, RunsTheDeviceHookBeforeAnsweringANewKey)
+{
+    TemporaryHome home;
+    // Records its arguments, and fails while a marker file is there.
+    const std::filesystem::path hook = home.root() / "hook";
+    std::ofstream(hook) << "#!/bin/sh\n"
+                           "printf '%s\\n' \"$*\" >> \"$0.calls\"\n"
+                           "[ ! -e \"$0.fail\" ]\n";
+    std::filesystem::permissions(hook, std::filesystem::perms::owner_all);
+    const std::filesystem::path calls = hook.string() + ".calls";
+    const std::filesystem::path failMarker = hook.string() + ".fail";
+    ChildProcess child({Program,
+                        "--port",
+                        "0",
+                        "--data",
+                        (home.root() / "data").string(),
+                        "--device-hook",
+                        hook.string()});
+    const std::optional<std::string> line = child.readLine();
+    ASSERT_TRUE(line && line->starts_with(ListeningPrefix)) << child.output();
+    BackendClient client(line->substr(ListeningPrefix.size()));
+    ASSERT_EQ(codeOf(client.post("/_dev/users",
+                                 {{"email", "demo@orvane.test"}, {"sub_uuid", "demo-uuid"}})),
+              0);
+    const auto getTunnel = [&](const std::string &key) {
+        return client.post("/api/public/sub/getTunnel",
+                           {{"sub_uuid", "demo-uuid"}, {"public_key", key}});
+    };
+    const std::string first = publicKeyOf('B');
+    const std::string second = publicKeyOf('C');
+
+    EXPECT_EQ(codeOf(getTunnel(first)), 0);
+    EXPECT_EQ(contentsOf(calls), first + " 198.18.0.2/32\n");
+    EXPECT_EQ(codeOf(getTunnel(first)), 0);
+    EXPECT_EQ(contentsOf(calls), first + " 198.18.0.2/32\n");
+
+    // A failed hook leaves the key unregistered, so the next request runs it again.
+    std::ofstream{failMarker};
+    EXPECT_EQ(getTunnel(second),
+              json::parse(R"({"code": 500, "msg": "服务器内部错误", "data": null})"));
+    EXPECT_EQ(codeOf(getTunnel(second)), 500);
+    std::filesystem::remove(failMarker);
+    EXPECT_EQ(getTunnel(second)["data"]["addresses"], json::array({"198.18.0.3/32"}));
+    const std::string secondCall = second + " 198.18.0.3/32\n";
+    EXPECT_EQ(contentsOf(calls), first + " 198.18.0.2/32\n" + secondCall + secondCall + secondCall);
+
+    child.kill(SIGTERM);
+    EXPECT_EQ(child.finish(), 0);
+    const std::string &log = child.output();
+    EXPECT_NE(log.find("devbackend: device hook failed: " + hook.string() + " exited with code 1\n"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("devbackend: device CCCC****CCA= registered as 198.18.0.3/32\n"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find(second), std::string::npos) << log;
+    EXPECT_EQ(log.find("demo-uuid"), std::string::npos) << log;
 }

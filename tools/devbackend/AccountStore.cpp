@@ -105,6 +105,17 @@ Account *AccountStore::findByToken(std::string_view token, std::time_t now)
     return nullptr;
 }
 
+Account *AccountStore::findBySubscription(std::string_view uuid)
+{
+    if (uuid.empty())
+        return nullptr;
+    for (Account &account : m_accounts) {
+        if (account.hasService && account.service.subUuid == uuid)
+            return &account;
+    }
+    return nullptr;
+}
+
 Account &AccountStore::create(std::string_view email, std::string_view password, std::time_t now)
 {
     Account &account = m_accounts.emplace_back();

@@ -36,6 +36,9 @@ public:
 
     Account *find(std::string_view email);
     Account *findByToken(std::string_view token, std::time_t now);
+    // The account whose service has the subscription's uuid; an account without a service has
+    // none, and an empty uuid is nobody's.
+    Account *findBySubscription(std::string_view uuid);
 
     // A new account with the defaults of a fresh registration.
     Account &create(std::string_view email, std::string_view password, std::time_t now);

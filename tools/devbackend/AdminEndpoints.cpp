@@ -43,6 +43,29 @@ bool isStringOrNull(const nlohmann::json &value)
     return value.is_string() || value.is_null();
 }
 
+bool isStringList(const nlohmann::json &value)
+{
+    if (!value.is_array())
+        return false;
+    for (const nlohmann::json &item : value) {
+        if (!item.is_string())
+            return false;
+    }
+    return true;
+}
+
+bool isStringListOrNull(const nlohmann::json &value)
+{
+    return value.is_null() || isStringList(value);
+}
+
+std::optional<std::vector<std::string>> stringListOrNothing(const nlohmann::json &value)
+{
+    if (value.is_null())
+        return std::nullopt;
+    return value.get<std::vector<std::string>>();
+}
+
 bool isNameList(const nlohmann::json &value)
 {
     if (!value.is_array())
@@ -67,6 +90,35 @@ bool membersPass(const nlohmann::json &body, const std::map<std::string, Check> 
     return true;
 }
 
+// {"name", "endpoint", "public_key"}, all strings and nothing else; only the name is looked at,
+// so that tests can hand clients bad endpoints and keys.
+bool isTunnelNode(const nlohmann::json &value)
+{
+    const Check isString = [](const nlohmann::json &v) {
+        return v.is_string();
+    };
+    const std::map<std::string, Check> checks = {
+        {"name",
+         [](const nlohmann::json &v) {
+             return v.is_string() && !v.get<std::string>().empty();
+         }},
+        {"endpoint", isString},
+        {"public_key", isString},
+    };
+    return membersPass(value, checks) && value.size() == checks.size();
+}
+
+bool isTunnelNodeList(const nlohmann::json &value)
+{
+    if (!value.is_array())
+        return false;
+    for (const nlohmann::json &node : value) {
+        if (!isTunnelNode(node))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::optional<Result> AdminEndpoints::handle(const httplib::Request &request, std::time_t now)
@@ -77,6 +129,8 @@ std::optional<Result> AdminEndpoints::handle(const httplib::Request &request, st
             return lastCode(request);
         if (path == "/_dev/requests")
             return success(m_state.requests);
+        if (path == "/_dev/tunnel")
+            return success(tunnelSettings());
         return std::nullopt;
     }
     if (request.method == "DELETE") {
@@ -99,6 +153,7 @@ std::optional<Result> AdminEndpoints::handle(const httplib::Request &request, st
         {"/_dev/public-setting", &AdminEndpoints::setPublicSetting},
         {"/_dev/faults", &AdminEndpoints::addFault},
         {"/_dev/expire-token", &AdminEndpoints::expireTokens},
+        {"/_dev/tunnel", &AdminEndpoints::setTunnel},
     };
     const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
     if (path == "/_dev/users")
@@ -255,6 +310,57 @@ Result AdminEndpoints::expireTokens(const nlohmann::json &body)
     account->tokens.clear();
     m_state.saveAccounts();
     return success();
+}
+
+Result AdminEndpoints::setTunnel(const nlohmann::json &body)
+{
+    const std::map<std::string, Check> checks = {
+        {"nodes", isTunnelNodeList},
+        {"direct", isStringListOrNull},
+        {"dns", isStringListOrNull},
+        {"mtu",
+         [](const nlohmann::json &v) {
+             return v.is_null() || isInt(v);
+         }},
+        {"addresses", isStringListOrNull},
+        {"raw",
+         [](const nlohmann::json &) {
+             return true;
+         }},
+    };
+    if (!membersPass(body, checks))
+        return failure(BadParameter);
+
+    TunnelCatalog &tunnel = m_state.tunnel;
+    if (body.contains("nodes")) {
+        std::vector<TunnelNode> nodes;
+        for (const nlohmann::json &node : body["nodes"]) {
+            nodes.push_back({node["name"].get<std::string>(),
+                             node["endpoint"].get<std::string>(),
+                             node["public_key"].get<std::string>()});
+        }
+        tunnel.setNodes(std::move(nodes));
+    }
+    if (body.contains("direct"))
+        tunnel.setDirect(stringListOrNothing(body["direct"]).value_or(std::vector<std::string>()));
+    if (body.contains("dns"))
+        tunnel.setDns(stringListOrNothing(body["dns"]));
+    if (body.contains("mtu")) {
+        const nlohmann::json &mtu = body["mtu"];
+        tunnel.setMtu(mtu.is_null() ? std::nullopt : std::optional(mtu.get<int>()));
+    }
+    if (body.contains("addresses"))
+        tunnel.setAddresses(stringListOrNothing(body["addresses"]));
+    if (body.contains("raw"))
+        tunnel.setRaw(body["raw"]);
+    return success(tunnelSettings());
+}
+
+nlohmann::json AdminEndpoints::tunnelSettings() const
+{
+    nlohmann::json settings = m_state.tunnel.settings();
+    settings["devices"] = m_state.devices.devices();
+    return settings;
 }
 
 Result AdminEndpoints::lastCode(const httplib::Request &request)

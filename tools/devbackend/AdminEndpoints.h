@@ -30,6 +30,8 @@ private:
     Result setPublicSetting(const nlohmann::json &body);
     Result addFault(const nlohmann::json &body);
     Result expireTokens(const nlohmann::json &body);
+    Result setTunnel(const nlohmann::json &body);
+    nlohmann::json tunnelSettings() const;
     Result lastCode(const httplib::Request &request);
 
     BackendState &m_state;

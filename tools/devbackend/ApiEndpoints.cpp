@@ -15,31 +15,6 @@ constexpr std::string_view RegisterCode = "EMAIL_TYPE_USER_REGISTER";
 constexpr std::string_view ResetPasswordCode = "EMAIL_TYPE_USER_RESETPWD";
 constexpr std::size_t MinimumPasswordLength = 6;
 
-// A POST body is a JSON object of strings; anything else is nothing.
-std::optional<std::map<std::string, std::string>> parametersOf(const std::string &body)
-{
-    const nlohmann::json document = nlohmann::json::parse(body, nullptr, false);
-    if (!document.is_object())
-        return std::nullopt;
-    std::map<std::string, std::string> parameters;
-    for (const auto &[name, value] : document.items()) {
-        if (!value.is_string())
-            return std::nullopt;
-        parameters[name] = value.get<std::string>();
-    }
-    return parameters;
-}
-
-bool hasAll(const std::map<std::string, std::string> &parameters,
-            std::initializer_list<const char *> names)
-{
-    for (const char *name : names) {
-        if (!parameters.contains(name))
-            return false;
-    }
-    return true;
-}
-
 std::string tokenOf(const httplib::Request &request)
 {
     const std::string token = request.get_header_value("token");

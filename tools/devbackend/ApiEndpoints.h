@@ -1,9 +1,9 @@
 #pragma once
 
 #include "Envelope.h"
+#include "RequestParameters.h"
 
 #include <ctime>
-#include <map>
 #include <optional>
 #include <string>
 
@@ -16,7 +16,8 @@ namespace Dev {
 class Account;
 struct BackendState;
 
-// The nine endpoints of the service's API.
+// The nine endpoints of the service's API that answer at once; getTunnel, which may wait for
+// the device hook, is TunnelEndpoint.
 class ApiEndpoints
 {
 public:
@@ -29,8 +30,6 @@ public:
     std::optional<Result> handle(const httplib::Request &request, std::time_t now);
 
 private:
-    using Parameters = std::map<std::string, std::string>;
-
     Result login(const Parameters &parameters, std::time_t now);
     Result registerAccount(const Parameters &parameters, std::time_t now);
     Result resetPassword(const Parameters &parameters, std::time_t now);

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "AccountStore.h"
+#include "DeviceRegistry.h"
 #include "EmailCodes.h"
 #include "FaultPlan.h"
 #include "LineLog.h"
 #include "NodeCatalog.h"
+#include "TunnelCatalog.h"
 
 #include <nlohmann/json.hpp>
 
@@ -37,6 +39,8 @@ struct BackendState
     EmailCodes codes;
     FaultPlan faults;
     NodeCatalog nodes;
+    TunnelCatalog tunnel;
+    DeviceRegistry devices;
     std::optional<std::string> backendUrl; // nothing: the server's own base URLs
     std::vector<std::string> ownBaseUrls;
     std::vector<nlohmann::json> requests; // what API clients sent, oldest first

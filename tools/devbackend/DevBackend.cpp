@@ -5,6 +5,7 @@
 #include "BackendState.h"
 #include "Envelope.h"
 #include "Pages.h"
+#include "TunnelEndpoint.h"
 
 #include <httplib.h>
 
@@ -58,7 +59,8 @@ nlohmann::json recordOf(const httplib::Request &request)
 
 void setEnvelope(httplib::Response &response, const Dev::Result &result)
 {
-    response.status = 200;
+    // The service's 500 envelope comes with the HTTP status to match.
+    response.status = result.code == Dev::ServerError ? 500 : 200;
     response.set_content(Dev::envelopeText(result), JsonType);
 }
 
@@ -66,6 +68,13 @@ void setNotFound(httplib::Response &response)
 {
     response.status = 404;
     response.set_content(Dev::envelopeText(404, "not found"), JsonType);
+}
+
+std::optional<Dev::DeviceHook> hookFor(const std::filesystem::path &program)
+{
+    if (program.empty())
+        return std::nullopt;
+    return Dev::DeviceHook(program);
 }
 
 } // namespace
@@ -76,6 +85,7 @@ DevBackend::DevBackend(Options options)
                                                   m_options.log ? *m_options.log : std::cout))
     , m_api(std::make_unique<Dev::ApiEndpoints>(*m_state))
     , m_admin(std::make_unique<Dev::AdminEndpoints>(*m_state))
+    , m_tunnel(std::make_unique<Dev::TunnelEndpoint>(*m_state, hookFor(m_options.deviceHook)))
 { }
 
 DevBackend::~DevBackend()
@@ -234,7 +244,9 @@ void DevBackend::serveApi(const httplib::Request &request, httplib::Response &re
         outcome = "fault " + std::to_string(response.status);
     } else {
         std::optional<Dev::Result> result;
-        {
+        if (m_tunnel->serves(request)) {
+            result = m_tunnel->handle(request, std::time(nullptr));
+        } else {
             const std::lock_guard lock(m_state->mutex);
             result = m_api->handle(request, std::time(nullptr));
         }
@@ -280,8 +292,7 @@ void DevBackend::answerWithFault(const Dev::Fault &fault, httplib::Response &res
         response.status = 204;
         break;
     case Kind::ServerError:
-        response.status = 500;
-        response.set_content(Dev::envelopeText(500, "服务器内部错误"), JsonType);
+        setEnvelope(response, Dev::failure(Dev::ServerError));
         break;
     case Kind::SignedOut:
         setEnvelope(response, Dev::failure(Dev::NotSignedIn));

@@ -21,6 +21,7 @@ class AdminEndpoints;
 class ApiEndpoints;
 struct BackendState;
 struct Fault;
+class TunnelEndpoint;
 } // namespace Dev
 
 // A stand-in for the service's backend on 127.0.0.1, for development and tests: the client's API
@@ -34,6 +35,7 @@ public:
         std::vector<int> ports{0};           // 0 = ephemeral
         std::filesystem::path dataDirectory; // accounts.json lives here
         std::ostream *log = nullptr;         // code lines and request lines; nullptr = std::cout
+        std::filesystem::path deviceHook{};  // run when a device key registers; empty = none
     };
 
     explicit DevBackend(Options options);
@@ -64,6 +66,7 @@ private:
     std::unique_ptr<Dev::BackendState> m_state;
     std::unique_ptr<Dev::ApiEndpoints> m_api;
     std::unique_ptr<Dev::AdminEndpoints> m_admin;
+    std::unique_ptr<Dev::TunnelEndpoint> m_tunnel;
     std::condition_variable m_stopping; // with the state's lock
     bool m_stopRequested = false;
     std::vector<std::unique_ptr<httplib::Server>> m_servers;

@@ -29,6 +29,14 @@ std::string messageFor(int code)
         return "邮箱格式不正确";
     case NoSuchAccount:
         return "账号不存在";
+    case NoSuchSubscription:
+        return "订阅不存在";
+    case MembershipExpired:
+        return "会员已过期";
+    case TrafficUsedUp:
+        return "流量已用完";
+    case ServerError:
+        return "服务器内部错误";
     case NotSignedIn:
         return "登录已失效，请重新登录";
     default:

@@ -16,7 +16,11 @@ enum ResultCode : int {
     BadEmailCode = 10003,
     BadEmailAddress = 10004,
     NoSuchAccount = 10005,
+    NoSuchSubscription = 10006,
+    MembershipExpired = 10007,
+    TrafficUsedUp = 10008,
     NotSignedIn = 40101,
+    ServerError = 500, // goes out with HTTP status 500
 };
 
 // What one endpoint answers, before it is wrapped in the envelope.

@@ -37,20 +37,20 @@ void NodeCatalog::setSubscription(std::optional<std::vector<std::string>> names)
     m_subscription = std::move(names);
 }
 
+std::vector<std::string> NodeCatalog::subscriptionNamesFor(int memberLevel) const
+{
+    if (m_subscription)
+        return *m_subscription;
+    const std::size_t count = memberLevel >= 1 ? m_names.size()
+                                               : std::min(FreeNodeCount, m_names.size());
+    return {m_names.begin(), m_names.begin() + std::ptrdiff_t(count)};
+}
+
 nlohmann::json NodeCatalog::subscriptionFor(int memberLevel) const
 {
-    std::vector<std::string> names;
-    if (m_subscription) {
-        names = *m_subscription;
-    } else {
-        const std::size_t count = memberLevel >= 1 ? m_names.size()
-                                                   : std::min(FreeNodeCount, m_names.size());
-        names.assign(m_names.begin(), m_names.begin() + std::ptrdiff_t(count));
-    }
-
     nlohmann::json nodes = nlohmann::json::array();
     int unlisted = int(m_names.size());
-    for (const std::string &name : names) {
+    for (const std::string &name : subscriptionNamesFor(memberLevel)) {
         const int id = idOf(name, unlisted + 1);
         if (id > int(m_names.size()))
             ++unlisted;

@@ -20,6 +20,8 @@ public:
     const std::optional<std::vector<std::string>> &subscription() const { return m_subscription; }
     void setSubscription(std::optional<std::vector<std::string>> names);
 
+    // The names a member of the level gets, in the subscription's order.
+    std::vector<std::string> subscriptionNamesFor(int memberLevel) const;
     // [{"remarks": name, "id": n}] where n is the name's place in the published list, counted
     // from 1 (names outside it are numbered after it).
     nlohmann::json subscriptionFor(int memberLevel) const;

@@ -12,9 +12,12 @@
 namespace {
 
 constexpr const char *Usage
-    = "usage: devbackend --port N [--port M ...] --data DIR\n"
+    = "usage: devbackend --port N [--port M ...] --data DIR [--device-hook PROGRAM]\n"
       "  --port N    listen on 127.0.0.1:N (0 picks a free port); repeat for more ports\n"
-      "  --data DIR  where accounts.json is kept (created when missing)\n";
+      "  --data DIR  where accounts.json is kept (created when missing)\n"
+      "  --device-hook PROGRAM\n"
+      "              run PROGRAM <public key> <address>... when a device key is first\n"
+      "              registered, and wait for it before answering\n";
 
 std::optional<int> portFrom(std::string_view text)
 {
@@ -45,6 +48,8 @@ bool parseArguments(int argc, char *argv[], DevBackend::Options &options)
         } else if (argument == "--data" && !haveData && !value.empty()) {
             options.dataDirectory = value;
             haveData = true;
+        } else if (argument == "--device-hook" && options.deviceHook.empty() && !value.empty()) {
+            options.deviceHook = value;
         } else {
             return false;
         }
