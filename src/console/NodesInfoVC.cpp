@@ -309,13 +309,18 @@ void NodesInfoVC::activationRequested(bool ok)
 void NodesInfoVC::onVpnStatusChange(int status)
 {
     Platform::Log::print("onVpnStatusChange:" + std::to_string(status));
+    if (status == connected || status == Platform::VPNStatus::reasserting)
+        m_tunnelWasUp = true;
     switch (status) {
     case Platform::VPNStatus::invalid:
     case Platform::VPNStatus::disconnected:
         // A configuration made by this very connect reports itself down once it is loaded; that
         // first report does not end the connect in progress.
-        if (status != m_lastVpnStatus && !(m_preparingConnect && m_lastVpnStatus == invalid))
+        if (status != m_lastVpnStatus && !(m_preparingConnect && m_lastVpnStatus == invalid)) {
+            showDisconnectReason();
             showIdleView();
+            m_tunnelWasUp = false;
+        }
         break;
     case connecting:
         m_preparingConnect = false;
@@ -339,6 +344,15 @@ void NodesInfoVC::onVpnStatusChange(int status)
         break;
     }
     m_lastVpnStatus = status;
+}
+
+void NodesInfoVC::showDisconnectReason()
+{
+    // Called on the change into a down status only, so a repeated report shows nothing again.
+    const auto reason = m_tunnel.lastDisconnectReason();
+    if (!reason)
+        return;
+    showToast((m_tunnelWasUp ? "连接已断开：" : "连接失败：") + *reason);
 }
 
 void NodesInfoVC::nodeSelected(const std::optional<std::string> &name,

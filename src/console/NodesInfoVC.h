@@ -110,12 +110,16 @@ private:
     void activationRequested(bool ok);
     void showIdleView();
     void showBusyView(int code);
+    // The provider's reason for the tunnel going down, if it gave one: a failed connect, or a
+    // lost connection once it had been up.
+    void showDisconnectReason();
     void leaveHome(int pageIndex);
 
     VPNTunnelManager &m_tunnel;
     ConsoleRequests m_requests{*this};
     int m_lastVpnStatus = 0;
     bool m_preparingConnect = false; // between the start press and the tunnel's first progress
+    bool m_tunnelWasUp = false;      // connected since the tunnel last went down
     unsigned m_connectAttempt = 0;   // moves on with every connect begun or abandoned
     bool m_pagerouteLoaded = false;
     bool m_pageuserLoaded = false;

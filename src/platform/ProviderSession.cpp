@@ -39,6 +39,31 @@ std::optional<long> integerIn(const nlohmann::json &message,
     return long(value);
 }
 
+// The "reason" of a status line, which only a report of being down may carry: text that is not
+// empty, cut to the limit without splitting a character (the parser has checked it is UTF-8).
+std::optional<std::string> reasonOf(const nlohmann::json &message, int status)
+{
+    const auto member = message.find("reason");
+    if (member == message.end())
+        return std::nullopt;
+    if (status > VPNStatus::disconnected) {
+        logIgnored("a reason on a status that is not down");
+        return std::nullopt;
+    }
+    if (!member->is_string() || member->get_ref<const std::string &>().empty()) {
+        logIgnored("a reason that is no text");
+        return std::nullopt;
+    }
+    std::string reason = member->get<std::string>();
+    if (reason.size() > ProviderSession::reasonLimit) {
+        std::size_t end = ProviderSession::reasonLimit;
+        while (end > 0 && (static_cast<unsigned char>(reason[end]) & 0xC0) == 0x80)
+            --end; // back to the first byte of the character that does not fit
+        reason.resize(end);
+    }
+    return reason;
+}
+
 } // namespace
 
 ProviderSession::ProviderSession(std::filesystem::path socket,
@@ -89,6 +114,8 @@ void ProviderSession::settle()
 
 std::optional<VPNError> ProviderSession::startVPNTunnel(const Options &options)
 {
+    // Why the last tunnel went down says nothing about this one.
+    m_disconnectReason.reset();
     if (m_launching) {
         repostStatus();
         return std::nullopt;
@@ -127,6 +154,7 @@ std::optional<VPNError> ProviderSession::launch(const Options &options)
     m_launching = true;
     m_stopRequested = false;
     m_answered = false;
+    m_disconnectReason.reset();
     m_process = launched->process;
     setStatus(VPNStatus::connecting);
     std::thread([weak = weak_from_this(),
@@ -252,7 +280,7 @@ void ProviderSession::receive(const nlohmann::json &message)
             logIgnored("a status that is no status number");
             return;
         }
-        receiveStatus(int(*status));
+        receiveStatus(int(*status), reasonOf(message, int(*status)));
         return;
     }
     if (kind == "reply") {
@@ -266,9 +294,13 @@ void ProviderSession::receive(const nlohmann::json &message)
     // "stopping" and "error" ask nothing of the app; other types are not its to know.
 }
 
-void ProviderSession::receiveStatus(int status)
+void ProviderSession::receiveStatus(int status, std::optional<std::string> reason)
 {
     m_answered = true;
+    // Kept before the status is posted, so that whoever hears of it can ask why.
+    if (reason)
+        Log::system(LogLevel::Default, logCategory, "the provider says why it is down: " + *reason);
+    m_disconnectReason = std::move(reason);
     setStatus(status);
     if (status == VPNStatus::connecting || status == VPNStatus::connected
         || status == VPNStatus::reasserting)

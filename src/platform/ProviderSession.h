@@ -33,6 +33,9 @@ public:
     static constexpr double endDeadline = 2.0;
     // From SIGTERM to SIGKILL.
     static constexpr double killGrace = 1.0;
+    // The longest reason for going down that is kept, in bytes; a longer one is cut at a
+    // character boundary.
+    static constexpr std::size_t reasonLimit = 1024;
 
     // Whether the extension may start now, and which provider program it starts.
     struct Launch
@@ -60,6 +63,8 @@ public:
     // provider that says it is down is replaced once it has gone.
     std::optional<VPNError> startVPNTunnel(const Options &options) override;
     void stopVPNTunnel() override;
+    // What the provider's last report of being down said; any later report or start replaces it.
+    std::optional<std::string> lastDisconnectReason() const override { return m_disconnectReason; }
     std::optional<VPNError> sendProviderMessage(const std::string &data,
                                                 ReplyHandler reply) override;
 
@@ -72,7 +77,7 @@ private:
     void launchEnded(std::unique_ptr<ProviderChannel> channel);
     void attach(std::unique_ptr<ProviderChannel> channel);
     void receive(const nlohmann::json &message);
-    void receiveStatus(int status);
+    void receiveStatus(int status, std::optional<std::string> reason);
     void receiveReply(long id, const nlohmann::json &message);
     void detach();
     void endProvider(const std::string &why);
@@ -91,6 +96,7 @@ private:
     bool m_answered = false;               // the connected provider has reported a status
     bool m_stopRequested = false;          // the provider has been asked to stop
     std::optional<Options> m_pendingStart; // to launch once the provider found has gone
+    std::optional<std::string> m_disconnectReason;
     std::unique_ptr<ProviderChannel> m_channel;
     std::shared_ptr<ProviderProcess> m_process; // the provider behind the launch or channel
     long m_nextRequest = 1;

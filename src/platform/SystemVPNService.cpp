@@ -133,6 +133,11 @@ public:
             m_session->stopVPNTunnel();
     }
 
+    std::optional<std::string> lastDisconnectReason() const override
+    {
+        return m_session ? m_session->lastDisconnectReason() : std::nullopt;
+    }
+
     std::optional<VPNError> sendProviderMessage(const std::string &data, ReplyHandler reply) override
     {
         if (!m_session)

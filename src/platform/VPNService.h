@@ -60,6 +60,10 @@ public:
 
     // Asks the tunnel to stop and returns at once; the status reports the rest.
     virtual void stopVPNTunnel() = 0;
+
+    // Why the tunnel last went down, in the provider's words for people; nothing when it gave no
+    // reason. A new start forgets it.
+    virtual std::optional<std::string> lastDisconnectReason() const { return std::nullopt; }
 };
 
 // The connection of a tunnel provider's configuration, which can also talk to the provider.

@@ -93,6 +93,12 @@ void VPNTunnelManager::setApprovalAlert(std::shared_ptr<ApprovalAlert> alert)
     m_approvalAlert = std::move(alert);
 }
 
+std::optional<std::string> VPNTunnelManager::lastDisconnectReason() const
+{
+    const auto connection = m_tunnelManager ? m_tunnelManager->connection() : nullptr;
+    return connection ? connection->lastDisconnectReason() : std::nullopt;
+}
+
 std::string VPNTunnelManager::statusName(int status)
 {
     switch (status) {

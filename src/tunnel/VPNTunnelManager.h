@@ -58,6 +58,9 @@ public:
     ~VPNTunnelManager() override;
 
     int vpnStatus() const { return m_vpnStatus; }
+    // Why the adopted configuration's tunnel last went down, as its provider said; nothing
+    // without an adopted configuration or a reason.
+    std::optional<std::string> lastDisconnectReason() const;
     const ManagerPointer &tunnelManager() const { return m_tunnelManager; }
     void setOnVpnStatusChange(std::function<void(int status)> callback);
     void setApprovalAlert(std::shared_ptr<ApprovalAlert> alert);

@@ -9,6 +9,7 @@
 //   never-ready  never says ready; ignores SIGTERM
 //   deaf         like good, but ignores stop requests and SIGTERM
 //   says-down    reports status 1 and stays, connected
+// ORVANE_SCRIPTED_REASON, when set, is a JSON value sent as "reason" in every status line.
 // Started as the app starts providers: --socket PATH, the options on standard input.
 
 #include <nlohmann/json.hpp>
@@ -69,6 +70,8 @@ void sendStatus(int fd, const nlohmann::json &id, int status)
     nlohmann::json message = {{"type", "status"}, {"status", status}};
     if (!id.is_null())
         message["id"] = id;
+    if (const char *reason = std::getenv("ORVANE_SCRIPTED_REASON"))
+        message["reason"] = nlohmann::json::parse(reason);
     writeAll(fd, lines + message.dump() + "\n");
 }
 

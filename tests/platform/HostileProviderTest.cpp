@@ -101,6 +101,24 @@ class UnresponsiveProviderTest
     , public testing::WithParamInterface<const char *>
 { };
 
+// The "reason" member as JSON text, and the reason the connection then gives.
+struct SentReason
+{
+    const char *name;
+    std::string sent;
+    std::optional<std::string> expected;
+};
+
+void PrintTo(const SentReason &reason, std::ostream *out)
+{
+    *out << reason.name;
+}
+
+class DisconnectReasonTest
+    : public HostileProviderTest
+    , public testing::WithParamInterface<SentReason>
+{ };
+
 } // namespace
 
 // Lines that do not fit the protocol are ignored, whatever their members hold: the status
@@ -194,4 +212,63 @@ TEST_F(HostileProviderTest, AStartOverAProviderThatSaysItIsDownReplacesIt)
     EXPECT_EQ(posted, Statuses{connecting});
     EXPECT_TRUE(reaches(connected));
     EXPECT_TRUE(eventually([&] { return providers() == 1; }));
+}
+
+// A reply that says the provider is down may say why: only text that is not empty counts, cut
+// to the limit without splitting a character, and a member of another kind leaves the status in
+// force.
+TEST_P(DisconnectReasonTest, IsTakenOnlyFromText)
+{
+    const std::optional<std::string> &expected = GetParam().expected;
+    home.setVariable("ORVANE_SCRIPTED_REASON", GetParam().sent);
+    play("says-down");
+    start();
+    ASSERT_TRUE(queue->runUntil([&] { return connection->status() == disconnected; }));
+    EXPECT_EQ(connection->lastDisconnectReason(), expected);
+    EXPECT_EQ(log.hasSystemMessage("ignored a provider line: a reason that is no text"),
+              !expected.has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reasons,
+    DisconnectReasonTest,
+    testing::Values(
+        SentReason{"text", R"("隧道服务未安装，无法建立连接")", "隧道服务未安装，无法建立连接"},
+        SentReason{"tooLong", '"' + std::string(1025, 'x') + '"', std::string(1024, 'x')},
+        // The character over the limit goes whole.
+        SentReason{"tooLongInACharacter",
+                   '"' + std::string(1023, 'x') + "隧\"",
+                   std::string(1023, 'x')},
+        SentReason{"empty", R"("")", std::nullopt},
+        SentReason{"null", "null", std::nullopt},
+        SentReason{"number", "5", std::nullopt},
+        SentReason{"array", R"(["隧道"])", std::nullopt}));
+
+// A reason belongs to one report of being down: one on a running provider's status is ignored,
+// and the next start forgets the last one at once.
+TEST_F(HostileProviderTest, AReasonLastsFromTheReportOfBeingDownToTheNextStart)
+{
+    home.setVariable("ORVANE_SCRIPTED_REASON", R"("服务器关闭了连接")");
+    play("good");
+    start();
+    ASSERT_TRUE(reaches(connected));
+    EXPECT_EQ(connection->lastDisconnectReason(), std::nullopt);
+    EXPECT_TRUE(
+        log.hasSystemMessage("ignored a provider line: a reason on a status that is not down"));
+
+    connection->stopVPNTunnel(); // its pushes of 5 and then 1 carry the reason too
+    ASSERT_TRUE(reaches(disconnected));
+    ASSERT_TRUE(eventually([&] { return providers() == 0; }));
+    EXPECT_EQ(connection->lastDisconnectReason(), "服务器关闭了连接");
+    EXPECT_TRUE(log.hasSystemMessage("the provider says why it is down: 服务器关闭了连接"));
+
+    // A start forgets it at once, even while the provider that gave it is still there.
+    play("says-down");
+    start();
+    ASSERT_TRUE(queue->runUntil([&] { return connection->lastDisconnectReason().has_value(); }));
+    home.setVariable("ORVANE_SCRIPTED_REASON", std::nullopt);
+    play("good");
+    start();
+    EXPECT_EQ(connection->lastDisconnectReason(), std::nullopt);
+    EXPECT_TRUE(reaches(connected));
 }

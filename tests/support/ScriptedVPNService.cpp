@@ -8,6 +8,7 @@
 std::optional<Platform::VPNError> ScriptedConnection::startVPNTunnel(const Options &options)
 {
     starts.push_back(options);
+    disconnectReason.reset();
     return startRefusal;
 }
 

@@ -17,6 +17,7 @@ public:
     int status() const override { return m_status; }
     std::optional<Platform::VPNError> startVPNTunnel(const Options &options) override;
     void stopVPNTunnel() override { ++stops; }
+    std::optional<std::string> lastDisconnectReason() const override { return disconnectReason; }
     std::optional<Platform::VPNError> sendProviderMessage(const std::string &data,
                                                           ReplyHandler reply) override;
 
@@ -28,7 +29,8 @@ public:
     std::vector<std::string> messages;
     std::optional<Platform::VPNError> startRefusal;
     std::optional<Platform::VPNError> sendRefusal;
-    std::optional<std::string> reply; // answered on the main queue
+    std::optional<std::string> reply;            // answered on the main queue
+    std::optional<std::string> disconnectReason; // forgotten by a start, as a provider's is
 
 private:
     int m_status = Platform::VPNStatus::invalid;

@@ -63,6 +63,40 @@ TEST_F(StatusHandlingTest, EachStatusShowsItsViewAndRepeatsChangeNothing)
     EXPECT_EQ(messages().back(), "subuuid.");
 }
 
+// The provider's reason shows once per going-down: as a failed connect before the tunnel was
+// up, as a lost connection after; a repeat, or a stop without a reason, shows nothing.
+TEST_F(StatusHandlingTest, AReasonForGoingDownIsShownOnceWithWhatItEnded)
+{
+    report(connecting);
+    connection()->disconnectReason = "隧道服务未安装，无法建立连接";
+    report(disconnected);
+    EXPECT_EQ(lastToast(), "连接失败：隧道服务未安装，无法建立连接");
+    EXPECT_TRUE(startButtonVisible());
+    EXPECT_FALSE(widgetVisible());
+
+    console().showToast("marker");
+    report(disconnected);
+    EXPECT_EQ(lastToast(), "marker");
+
+    connection()->disconnectReason = "服务器关闭了连接";
+    for (const int status : {connecting, connected, reasserting, disconnecting})
+        report(status);
+    report(disconnected);
+    EXPECT_EQ(lastToast(), "连接已断开：服务器关闭了连接");
+
+    report(connecting); // a tunnel that was up once, and now fails to come up
+    report(disconnected);
+    EXPECT_EQ(lastToast(), "连接失败：服务器关闭了连接");
+
+    connection()->disconnectReason.reset(); // the user's stop
+    console().showToast("marker");
+    for (const int status : {connecting, connected, disconnecting})
+        report(status);
+    report(disconnected);
+    EXPECT_EQ(lastToast(), "marker");
+    EXPECT_TRUE(startButtonVisible());
+}
+
 TEST_F(StatusHandlingTest, ChoosingANodeStoresItAndTellsOnlyARunningTunnel)
 {
     console().nodeSelected(std::string("ZiDedadu"), std::string("已切换至[自动适配最佳线路]"));
