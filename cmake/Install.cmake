@@ -7,8 +7,8 @@
 #   lib/orvanevpn/orvane-tunnel-service, bin/orvane-tunnelctl
 #   lib/systemd/system/orvanevpn-tunnel.{socket,service}
 #   share/polkit-1/actions/com.qaromac.wv.tunnel.policy
-# The development backend and the tests stay in the build tree; the reference provider is only
-# installed inside the bundle, as its system extension.
+# The development backend, the reference provider and the tests stay in the build tree; the
+# WireGuard provider is installed inside the bundle, as its system extension.
 
 include(GNUInstallDirs)
 
@@ -34,8 +34,8 @@ install(FILES "${ORVANE_BUNDLE_CONTENTS}/Info.json"
         DESTINATION "${ORVANE_INSTALL_BUNDLE_DIR}/Contents")
 
 # The tunnel provider, with the Info.json of its own bundle one level above its bin/.
-orvane_install_bundle_program(reference-provider)
-get_target_property(orvane_provider_bin_dir reference-provider RUNTIME_OUTPUT_DIRECTORY)
+orvane_install_bundle_program(wireguard-provider)
+get_target_property(orvane_provider_bin_dir wireguard-provider RUNTIME_OUTPUT_DIRECTORY)
 cmake_path(GET orvane_provider_bin_dir PARENT_PATH orvane_provider_contents)
 file(RELATIVE_PATH orvane_provider_contents "${ORVANE_BUNDLE_DIR}" "${orvane_provider_contents}")
 install(FILES "${ORVANE_BUNDLE_DIR}/${orvane_provider_contents}/Info.json"

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 namespace {
 
@@ -76,11 +76,11 @@ void EventLog::append(std::string_view line)
     }
 }
 
-std::optional<std::filesystem::path> EventLog::defaultFile()
+std::optional<std::filesystem::path> EventLog::fileInGroup(std::string_view name)
 {
     if (auto container = Platform::containerForGroup("group.com.qaromac.wv"))
-        return *container / "reference-provider.log";
+        return *container / name;
     return std::nullopt;
 }
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 // What the provider received and did, one line per event, appended to a file (mode 0600) in the
 // application group's container. Tests read it. Without a file, events are dropped.
@@ -20,11 +20,11 @@ public:
     // The line's control characters are escaped, so one event is always one line.
     void append(std::string_view line);
 
-    // <group container>/reference-provider.log; nothing when the data directory is unknown.
-    static std::optional<std::filesystem::path> defaultFile();
+    // <group container>/<name>; nothing when the data directory is unknown.
+    static std::optional<std::filesystem::path> fileInGroup(std::string_view name);
 
 private:
     int m_fd = -1;
 };
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -1,22 +1,22 @@
-#include "ClientConnection.h"
+#include "LineConnection.h"
 
 #include <cerrno>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
-ClientConnection::ClientConnection(int fd)
+LineConnection::LineConnection(int fd)
     : m_fd(fd)
 { }
 
-ClientConnection::~ClientConnection()
+LineConnection::~LineConnection()
 {
     close();
 }
 
-void ClientConnection::receive()
+void LineConnection::receive()
 {
     if (m_fd < 0)
         return;
@@ -28,7 +28,7 @@ void ClientConnection::receive()
         close();
 }
 
-std::optional<std::string> ClientConnection::nextLine()
+std::optional<std::string> LineConnection::nextLine()
 {
     if (m_fd < 0)
         return std::nullopt;
@@ -45,7 +45,7 @@ std::optional<std::string> ClientConnection::nextLine()
     return line;
 }
 
-void ClientConnection::send(std::string_view line)
+void LineConnection::send(std::string_view line)
 {
     if (m_fd < 0)
         return;
@@ -58,7 +58,7 @@ void ClientConnection::send(std::string_view line)
     flush();
 }
 
-void ClientConnection::flush()
+void LineConnection::flush()
 {
     while (m_fd >= 0 && !m_output.empty()) {
         const ssize_t sent = ::send(m_fd, m_output.data(), m_output.size(), MSG_NOSIGNAL);
@@ -74,7 +74,7 @@ void ClientConnection::flush()
     }
 }
 
-void ClientConnection::close()
+void LineConnection::close()
 {
     if (m_fd >= 0)
         ::close(m_fd);
@@ -82,4 +82,4 @@ void ClientConnection::close()
     m_output.clear();
 }
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

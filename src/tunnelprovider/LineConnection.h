@@ -5,29 +5,26 @@
 #include <string>
 #include <string_view>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
-// One client of the socket: splits what it sends into lines and queues what goes back, without
-// ever blocking. A client that sends an overlong line, or does not read what it is sent, is
-// closed.
-class ClientConnection
+// One connection of newline-framed lines, either end: splits what arrives into lines and queues
+// what goes out, without ever blocking. A peer that sends an overlong line, or does not read what
+// it is sent, is closed.
+class LineConnection
 {
 public:
     static constexpr std::size_t longestLine = 64 * 1024;
     static constexpr std::size_t mostPendingOutput = 4 * 1024 * 1024;
 
-    explicit ClientConnection(int fd);
-    ~ClientConnection();
+    explicit LineConnection(int fd);
+    ~LineConnection();
 
-    ClientConnection(const ClientConnection &) = delete;
-    ClientConnection &operator=(const ClientConnection &) = delete;
+    LineConnection(const LineConnection &) = delete;
+    LineConnection &operator=(const LineConnection &) = delete;
 
     int fd() const { return m_fd; }
     bool isOpen() const { return m_fd >= 0; }
     bool hasPendingOutput() const { return !m_output.empty(); }
-
-    bool isSubscribed() const { return m_subscribed; }
-    void subscribe() { m_subscribed = true; }
 
     // Reads what has arrived; closes the connection at end of input or on an error.
     void receive();
@@ -45,7 +42,6 @@ private:
     int m_fd = -1;
     std::string m_input;
     std::string m_output;
-    bool m_subscribed = false;
 };
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

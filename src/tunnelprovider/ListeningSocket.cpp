@@ -10,7 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 namespace {
 
@@ -127,4 +127,4 @@ bool ListeningSocket::refuse(const std::string &reason)
     return false;
 }
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -5,7 +5,7 @@
 
 #include <sys/types.h>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 // The provider's Unix stream socket. It holds an exclusive lock on "<path>.lock" from before
 // the takeover until it is closed, so that one provider at a time owns the path; under the lock it
@@ -48,4 +48,4 @@ private:
     bool m_bound = false;
 };
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

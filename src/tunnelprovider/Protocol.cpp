@@ -4,7 +4,7 @@
 
 #include <optional>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 namespace {
 
@@ -25,6 +25,14 @@ std::optional<Request::Type> requestType(std::string_view name)
     if (name == "stop")
         return Request::Type::Stop;
     return std::nullopt;
+}
+
+nlohmann::json statusObject(Status status, std::string_view reason)
+{
+    nlohmann::json object = {{"type", "status"}, {"status", int(status)}};
+    if (status == Status::Disconnected && !reason.empty())
+        object["reason"] = reason;
+    return object;
 }
 
 } // namespace
@@ -62,14 +70,16 @@ std::variant<Request, RequestError> parseRequest(std::string_view text)
     return request;
 }
 
-std::string statusReply(const nlohmann::json &id, Status status)
+std::string statusReply(const nlohmann::json &id, Status status, std::string_view reason)
 {
-    return line({{"id", id}, {"type", "status"}, {"status", int(status)}});
+    nlohmann::json reply = statusObject(status, reason);
+    reply["id"] = id;
+    return line(reply);
 }
 
-std::string statusPush(Status status)
+std::string statusPush(Status status, std::string_view reason)
 {
-    return line({{"type", "status"}, {"status", int(status)}});
+    return line(statusObject(status, reason));
 }
 
 std::string messageReply(const nlohmann::json &id, std::string_view bytes)
@@ -90,4 +100,4 @@ std::string errorReply(const RequestError &error)
     return line({{"id", error.id}, {"type", "error"}, {"message", error.message}});
 }
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

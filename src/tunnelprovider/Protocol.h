@@ -6,7 +6,7 @@
 #include <string_view>
 #include <variant>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 enum class Status : int {
     Invalid = 0,
@@ -37,10 +37,11 @@ struct RequestError
 std::variant<Request, RequestError> parseRequest(std::string_view line);
 
 // The lines that go back, without their newline.
-std::string statusReply(const nlohmann::json &id, Status status);
-std::string statusPush(Status status);
+// A reason (why the tunnel is down) goes with Disconnected only, and only when there is one.
+std::string statusReply(const nlohmann::json &id, Status status, std::string_view reason = {});
+std::string statusPush(Status status, std::string_view reason = {});
 std::string messageReply(const nlohmann::json &id, std::string_view bytes);
 std::string stoppingReply(const nlohmann::json &id);
 std::string errorReply(const RequestError &error);
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

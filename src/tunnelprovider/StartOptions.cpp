@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 std::string_view routingModeName(RoutingMode mode)
 {
@@ -44,4 +44,4 @@ std::string StartOptions::maskedJson() const
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 enum class RoutingMode { Rule, Global };
 
@@ -27,4 +27,4 @@ struct StartOptions
     std::string maskedJson() const;
 };
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -5,7 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 TerminationSignal::TerminationSignal()
 {
@@ -28,4 +28,4 @@ bool TerminationSignal::take()
     return m_fd >= 0 && ::read(m_fd, &information, sizeof information) == sizeof information;
 }
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace ReferenceProvider {
+namespace TunnelProvider {
 
 // SIGTERM as something to poll: the signal is blocked and arrives on a descriptor instead, so
 // the event loop handles it like any other input.
@@ -22,4 +22,4 @@ private:
     int m_fd = -1;
 };
 
-} // namespace ReferenceProvider
+} // namespace TunnelProvider

@@ -64,7 +64,7 @@ std::error_code run(const std::string &commands, std::string &error)
 
 std::error_code Firewall::install(const std::string &table,
                                   const std::string &interface,
-                                  std::uint32_t fwmark,
+                                  const Marks &marks,
                                   const std::vector<IpPrefix> &addresses,
                                   std::string &error)
 {
@@ -72,8 +72,15 @@ std::error_code Firewall::install(const std::string &table,
         error = "not a table or interface name nftables can take: " + table + ", " + interface;
         return std::make_error_code(std::errc::invalid_argument);
     }
-    char mark[16];
-    std::snprintf(mark, sizeof mark, "0x%08x", unsigned(fwmark));
+    const auto hex = [](std::uint32_t value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08x", unsigned(value));
+        return std::string(text);
+    };
+    const std::string engine = hex(marks.engine);
+    const std::string tunnelFlows = hex(marks.tunnelFlows);
+    const std::string directFlows = hex(marks.directFlows);
+    const std::string quoted = "\"" + interface + "\"";
     // Adding the table first makes deleting it safe when it is not there yet.
     std::string commands = "add table inet " + table + "\ndelete table inet " + table + "\n";
     commands += "table inet " + table + " {\n";
@@ -88,13 +95,22 @@ std::error_code Firewall::install(const std::string &table,
                 "    chain premangle {\n"
                 "        type filter hook prerouting priority mangle; policy accept;\n"
                 "        meta l4proto udp meta mark set ct mark\n"
-                "    }\n"
+                "    }\n";
+    // A route chain: the packet is routed again by the mark set here, before it leaves.
+    commands += "    chain outroute {\n"
+                "        type route hook output priority mangle; policy accept;\n";
+    commands += "        ct mark { " + tunnelFlows + ", " + directFlows
+                + " } meta mark set ct mark\n";
+    commands += "    }\n"
                 "    chain postmangle {\n"
                 "        type filter hook postrouting priority mangle; policy accept;\n";
-    commands += std::string("        meta l4proto udp meta mark ") + mark
-                + " ct mark set meta mark\n"
-                  "    }\n"
-                  "}\n";
+    commands += "        meta l4proto udp meta mark " + engine + " ct mark set meta mark\n";
+    commands += "        ct state new ct mark 0x00000000 oifname " + quoted + " ct mark set "
+                + tunnelFlows + "\n";
+    commands += "        ct state new ct mark 0x00000000 oifname != { " + quoted + ", \"lo\" }"
+                + " meta mark != " + engine + " ct mark set " + directFlows + "\n";
+    commands += "    }\n"
+                "}\n";
     return run(commands, error);
 }
 

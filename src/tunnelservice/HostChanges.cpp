@@ -162,6 +162,19 @@ std::vector<Netlink::Rule> HostChanges::rules() const
 {
     std::vector<Netlink::Rule> rules;
     for (const int family : {AF_INET, AF_INET6}) {
+        // Connections under way keep their way.
+        rules.push_back({family,
+                         m_settings.rulePriority - 2,
+                         mainTable,
+                         m_settings.directFlowMark,
+                         false,
+                         std::nullopt});
+        rules.push_back({family,
+                         m_settings.rulePriority - 1,
+                         m_settings.stickyTable,
+                         m_settings.tunnelFlowMark,
+                         false,
+                         std::nullopt});
         // The main table's own routes win, all but its default; the rest takes the tunnel.
         rules.push_back({family, m_settings.rulePriority, mainTable, std::nullopt, false, 0});
         rules.push_back({family,
@@ -198,7 +211,9 @@ std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
     std::string firewallError;
     if (const auto code = Firewall::install(m_settings.firewallTable,
                                             m_settings.interface,
-                                            m_settings.fwmark,
+                                            {m_settings.fwmark,
+                                             m_settings.tunnelFlowMark,
+                                             m_settings.directFlowMark},
                                             spec.addresses,
                                             firewallError))
         return failed("cannot install the firewall table (" + firewallError + ")", code);
@@ -211,21 +226,23 @@ std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
             return failed("cannot set " + std::string(srcValidMark), code);
     }
 
-    for (const int family : {AF_INET, AF_INET6}) {
-        if (const auto code = m_journal.record(
-                {{"table", {{"family", family == AF_INET ? 4 : 6}, {"table", m_settings.table}}}}))
-            return failed("cannot write the journal", code);
-        Netlink::Route route{everything(family),
-                             Netlink::RouteType::unicast,
-                             m_linkIndex,
-                             m_settings.table};
-        // Without an IPv6 address in the tunnel, IPv6 fails at once rather than leave outside.
-        if (family == AF_INET6 && !spec.hasIpv6()) {
-            route.type = Netlink::RouteType::unreachable;
-            route.device.reset();
+    for (const std::uint32_t table : {m_settings.table, m_settings.stickyTable}) {
+        for (const int family : {AF_INET, AF_INET6}) {
+            if (const auto code = m_journal.record(
+                    {{"table", {{"family", family == AF_INET ? 4 : 6}, {"table", table}}}}))
+                return failed("cannot write the journal", code);
+            Netlink::Route route{everything(family),
+                                 Netlink::RouteType::unicast,
+                                 m_linkIndex,
+                                 table};
+            // Without an IPv6 address in the tunnel, IPv6 fails at once rather than leave outside.
+            if (family == AF_INET6 && !spec.hasIpv6()) {
+                route.type = Netlink::RouteType::unreachable;
+                route.device.reset();
+            }
+            if (const auto code = m_netlink.addRoute(route))
+                return failed("cannot route through the tunnel", code);
         }
-        if (const auto code = m_netlink.addRoute(route))
-            return failed("cannot route through the tunnel", code);
     }
     if (const auto code = switchRouting({}, spec.routing, error))
         return code;

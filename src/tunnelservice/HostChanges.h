@@ -19,7 +19,10 @@ class Engine;
 // modes: the engine's own packets carry a firewall mark; every other packet that the main table
 // routes only by its default route looks up the tunnel's table, whose default goes into the
 // tunnel (IPv6 is refused at once when the tunnel has no IPv6 address); in rule mode the direct
-// networks are "throw" routes of that table, so they fall back to the main table.
+// networks are "throw" routes of that table, so they fall back to the main table. Connections
+// keep the way they first went: the firewall marks their packets, and two rules ahead of the
+// others send the tunnel's through a second table that has no throw routes, and the others
+// through the main table; a change of mode moves new connections only.
 class HostChanges
 {
 public:
@@ -27,8 +30,11 @@ public:
     {
         std::string interface = "orvane0";
         std::uint32_t table = 51821;
+        std::uint32_t stickyTable = 51822; // the tunnel's connections, whatever the mode
         std::uint32_t fwmark = 51821;
-        std::uint32_t rulePriority = 31000; // and the one after it
+        std::uint32_t tunnelFlowMark = 51822;
+        std::uint32_t directFlowMark = 51823;
+        std::uint32_t rulePriority = 31000; // two before it and one after it are ours too
         std::string firewallTable = "orvanevpn";
         std::filesystem::path resolvConf = "/etc/resolv.conf";
         std::filesystem::path stateDirectory = "/run/orvanevpn";

@@ -16,6 +16,7 @@ public:
     // Nothing for anything but 44 characters of padded base64 that decode to 32 bytes.
     static std::optional<WireGuardKey> parse(std::string_view base64);
 
+    const std::string &base64() const { return m_base64; }
     std::string hex() const;
     // The key as a log may show it: its first and last four characters around "****".
     std::string masked() const;

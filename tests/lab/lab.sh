@@ -11,6 +11,12 @@
 #   lab_unavailable                            (prints why the lab cannot run here)
 #   lab_service_start PREFIX STATE_DIR [SERVICE OPTIONS...]   lab_ctl STATE_DIR ARGS...
 #   lab_tunnel_up STATE_DIR global|rule s1|s2 [DIRECT...]     lab_peer_file STATE_DIR s1|s2
+#   lab_snapshot NAMESPACE                     (the desktop's network state, for comparing)
+#   lab_wait_settled NAMESPACE                 (until its IPv6 addresses are final)
+#   lab_loop_start NAMESPACE URL LOG           lab_loop_stop      (a request every 20 ms)
+#   lab_admit_device PUBLIC_KEY ADDRESS...     (a device key on every node; needs lab.env sourced)
+#   lab_node_slow STATE_DIR s1|s2 DELAY_MS SLOW_ECHO_BINARY    lab_node_fast STATE_DIR s1|s2
+#                                              (pings to a node answered late, or as usual again)
 
 LAB_SH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/$(basename "${BASH_SOURCE[0]}")"
 
@@ -203,7 +209,81 @@ lab_tunnel_up() {
     lab_poll 10 _lab_tunnel_is_up "$state"
 }
 
+# Everything a tunnel may change in a namespace, in a stable order: two snapshots taken before
+# and after are byte-identical when the host was left as it was.
+lab_snapshot() {
+    lab_exec "$1" sh -c 'ip -4 rule; ip -6 rule; ip -4 route show table all
+        ip -6 route show table all; ip -br address; ip -br link; nft -s list ruleset
+        cat /etc/resolv.conf; sysctl net.ipv4.conf.all.src_valid_mark'
+}
+
+# The desktop's link-local address comes, and settles, once duplicate address detection is done;
+# a snapshot taken before then differs from every later one.
+lab_wait_settled() {
+    lab_poll 10 _lab_settled "$1"
+}
+
+# Requests a URL every 20 ms from a namespace until lab_loop_stop, one answer per line of the
+# log ("failed" for a request that failed); lab_loop_pid is the loop.
+lab_loop_start() {
+    local ns="$1" url="$2" log="$3"
+    lab_loop_stopper="$log.stop"
+    rm -f "$lab_loop_stopper"
+    # shellcheck disable=SC2016 # expanded by that bash
+    lab_exec "$ns" bash -c 'while [ ! -e "$2" ]; do
+            curl -sS -g --fail --noproxy "*" --connect-timeout 2 --max-time 5 "$1" || echo failed
+            echo
+            sleep 0.02
+        done' loop "$url" "$lab_loop_stopper" >"$log" 2>/dev/null &
+    lab_loop_pid=$!
+}
+
+lab_loop_stop() {
+    [ -n "${lab_loop_pid:-}" ] || return 0
+    touch "$lab_loop_stopper"
+    wait "$lab_loop_pid" || true
+    lab_loop_pid=""
+}
+
+# Lets a device's key into both nodes with its tunnel addresses (the development backend's device
+# hook calls this through tests/lab/admit-device).
+lab_admit_device() {
+    local key="$1" node ns ifname address
+    shift
+    local allowed
+    allowed="$(IFS=,; echo "$*")"
+    for node in s1 s2; do
+        ns="LAB_${node^^}_NS"
+        ifname="LAB_${node^^}_IF"
+        lab_exec "${!ns}" wg set "${!ifname}" peer "$key" allowed-ips "$allowed" || return 1
+        for address in "$@"; do
+            lab_exec "${!ns}" ip route replace "$address" dev "${!ifname}" || return 1
+        done
+    done
+}
+
+# Makes a node seem far away to latency probes: its pings are answered by orvane_lab_slow_echo,
+# after the delay, instead of by the kernel. Needs lab.env sourced.
+lab_node_slow() {
+    local state="$1" node="$2" delay="$3" program="$4"
+    local ns="LAB_${node^^}_NS"
+    _lab_sysctl "${!ns}" net.ipv4.icmp_echo_ignore_all 1
+    _lab_start "$state" "${!ns}" "slow-echo-$node" "$program" "$delay"
+}
+
+lab_node_fast() {
+    local state="$1" node="$2"
+    local ns="LAB_${node^^}_NS"
+    _lab_stop_recorded "$state" "slow-echo-$node"
+    _lab_sysctl "${!ns}" net.ipv4.icmp_echo_ignore_all 0
+}
+
 # --- internals ---
+
+_lab_settled() {
+    [ -n "$(lab_exec "$1" ip -6 address show dev c0 scope link)" ] &&
+        [ -z "$(lab_exec "$1" ip -6 address show tentative)" ]
+}
 
 _lab_tunnel_is_up() { lab_ctl "$1" status | grep -q '"state":"up"'; }
 

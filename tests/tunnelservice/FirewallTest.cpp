@@ -37,7 +37,8 @@ TEST_F(FirewallTest, InstallsReplacesAndRemovesTheTable)
 {
     const std::vector<IpPrefix> addresses = {*IpPrefix::parse("198.18.0.2/32"),
                                              *IpPrefix::parse("2001:db8::2/128")};
-    ASSERT_FALSE(Firewall::install("orvane", "ts0", 0xca6c, addresses, m_error)) << m_error;
+    ASSERT_FALSE(Firewall::install("orvane", "ts0", {0xca6c, 0xca6d, 0xca6e}, addresses, m_error))
+        << m_error;
     EXPECT_EQ(listTable(),
               "table inet orvane {\n"
               "\tchain preraw {\n"
@@ -51,14 +52,23 @@ TEST_F(FirewallTest, InstallsReplacesAndRemovesTheTable)
               "\t\tmeta l4proto udp meta mark set ct mark\n"
               "\t}\n"
               "\n"
+              "\tchain outroute {\n"
+              "\t\ttype route hook output priority mangle; policy accept;\n"
+              "\t\tct mark { 0x0000ca6d, 0x0000ca6e } meta mark set ct mark\n"
+              "\t}\n"
+              "\n"
               "\tchain postmangle {\n"
               "\t\ttype filter hook postrouting priority mangle; policy accept;\n"
               "\t\tmeta l4proto udp meta mark 0x0000ca6c ct mark set meta mark\n"
+              "\t\tct state new ct mark 0x00000000 oifname \"ts0\" ct mark set 0x0000ca6d\n"
+              "\t\tct state new ct mark 0x00000000 oifname != { \"lo\", \"ts0\" } meta mark != "
+              "0x0000ca6c ct mark set 0x0000ca6e\n"
               "\t}\n"
               "}\n");
 
     // Installing again replaces the table as a whole.
-    ASSERT_FALSE(Firewall::install("orvane", "ts1", 7, {*IpPrefix::parse("198.18.0.3")}, m_error));
+    ASSERT_FALSE(
+        Firewall::install("orvane", "ts1", {7, 8, 9}, {*IpPrefix::parse("198.18.0.3")}, m_error));
     const std::string replaced = listTable();
     EXPECT_NE(replaced.find("iifname != \"ts1\" ip daddr 198.18.0.3 fib"), std::string::npos);
     EXPECT_NE(replaced.find("meta mark 0x00000007 ct mark set"), std::string::npos);
@@ -74,14 +84,14 @@ TEST_F(FirewallTest, InstallsReplacesAndRemovesTheTable)
 TEST_F(FirewallTest, RefusesNamesAndReportsWhatNftablesSays)
 {
     const std::vector<IpPrefix> addresses = {*IpPrefix::parse("198.18.0.2")};
-    EXPECT_EQ(Firewall::install("orvane", "ts0\" accept", 1, addresses, m_error),
+    EXPECT_EQ(Firewall::install("orvane", "ts0\" accept", {1, 2, 3}, addresses, m_error),
               std::errc::invalid_argument);
-    EXPECT_EQ(Firewall::install("or vane", "ts0", 1, addresses, m_error),
+    EXPECT_EQ(Firewall::install("or vane", "ts0", {1, 2, 3}, addresses, m_error),
               std::errc::invalid_argument);
     EXPECT_EQ(Firewall::remove("orvane;flush ruleset", m_error), std::errc::invalid_argument);
 
     // A keyword passes the name check, but nftables takes it for one.
-    EXPECT_EQ(Firewall::install("chain", "ts0", 1, addresses, m_error), std::errc::io_error);
+    EXPECT_EQ(Firewall::install("chain", "ts0", {1, 2, 3}, addresses, m_error), std::errc::io_error);
     EXPECT_NE(m_error.find("syntax error"), std::string::npos) << m_error;
     EXPECT_EQ(listTables(), "");
 }

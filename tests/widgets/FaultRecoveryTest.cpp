@@ -112,9 +112,9 @@ protected:
     Platform::SystemVPNService::Paths paths = *Platform::SystemVPNService::standardPaths();
     std::shared_ptr<VPNTunnelManager> tunnel = VPNTunnelManager::create(
         {std::make_shared<Platform::SystemVPNService>(paths),
-         std::make_shared<Platform::LocalSystemExtensionManager>(ORVANE_BUNDLE_DIR,
+         std::make_shared<Platform::LocalSystemExtensionManager>(ORVANE_REFERENCE_BUNDLE_DIR,
                                                                  paths.installedExtensions),
-         ORVANE_BUNDLE_DIR,
+         ORVANE_REFERENCE_BUNDLE_DIR,
          true});
     AppDelegate delegate{*tunnel};
 };

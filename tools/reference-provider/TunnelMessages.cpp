@@ -36,9 +36,10 @@ TunnelMessages::Outcome TunnelMessages::handle(std::string_view message, Status 
         return {"switched to node " + m_node, logged};
     }
     if (message.starts_with(modePrefix)) {
-        if (const auto mode = routingModeFromName(message.substr(modePrefix.size()))) {
+        if (const auto mode = TunnelProvider::routingModeFromName(
+                message.substr(modePrefix.size()))) {
             m_mode = *mode;
-            return {"routing mode " + std::string(routingModeName(m_mode)), logged};
+            return {"routing mode " + std::string(TunnelProvider::routingModeName(m_mode)), logged};
         }
     }
     return {"unknown message", logged};

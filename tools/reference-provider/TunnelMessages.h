@@ -1,12 +1,15 @@
 #pragma once
 
-#include "Protocol.h"
-#include "StartOptions.h"
+#include "tunnelprovider/Protocol.h"
+#include "tunnelprovider/StartOptions.h"
 
 #include <string>
 #include <string_view>
 
 namespace ReferenceProvider {
+
+using TunnelProvider::RoutingMode;
+using TunnelProvider::Status;
 
 // The app's messages to the tunnel: what they change, what is answered, and what is logged.
 // Keeps the selected node (empty for automatic selection) and the routing mode.

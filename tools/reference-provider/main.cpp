@@ -1,74 +1,25 @@
-#include "EventLog.h"
 #include "GroupPreferences.h"
 #include "Knobs.h"
-#include "ListeningSocket.h"
-#include "Provider.h"
-#include "StartOptions.h"
-#include "TerminationSignal.h"
+#include "ReferenceTunnel.h"
 #include "TunnelMessages.h"
 
-#include <cerrno>
+#include "tunnelprovider/EventLog.h"
+#include "tunnelprovider/ListeningSocket.h"
+#include "tunnelprovider/Provider.h"
+#include "tunnelprovider/ProviderStart.h"
+#include "tunnelprovider/StartOptions.h"
+#include "tunnelprovider/TerminationSignal.h"
+
 #include <csignal>
 #include <optional>
 #include <string>
-#include <string_view>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-using namespace ReferenceProvider;
+using namespace TunnelProvider;
 
 namespace {
 
-// Start options are a few short strings; anything near this size is not from the app.
-constexpr std::size_t largestOptions = 1024 * 1024;
-
 constexpr int badStart = 2;
 constexpr int cannotStart = 1;
-
-std::optional<std::string> socketPathFrom(int argc, char *argv[])
-{
-    if (argc != 3 || std::string_view(argv[1]) != "--socket" || argv[2][0] == '\0')
-        return std::nullopt;
-    return std::string(argv[2]);
-}
-
-// Everything on standard input up to its end; nothing when it is too long or cannot be read.
-std::optional<std::string> readStandardInput()
-{
-    std::string text;
-    char chunk[4096];
-    for (;;) {
-        const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (count == 0)
-            return text;
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return std::nullopt;
-        text.append(chunk, std::size_t(count));
-        if (text.size() > largestOptions)
-            return std::nullopt;
-    }
-}
-
-void pointAtNull(int fd, int flags)
-{
-    const int null = ::open("/dev/null", flags | O_CLOEXEC);
-    if (null < 0 || null == fd)
-        return;
-    ::dup2(null, fd);
-    ::close(null);
-}
-
-// The one line the app waits for; standard output is never written again.
-void announceReady()
-{
-    constexpr std::string_view ready = "ready\n";
-    while (::write(STDOUT_FILENO, ready.data(), ready.size()) < 0 && errno == EINTR) {
-    }
-    pointAtNull(STDOUT_FILENO, O_WRONLY);
-}
 
 } // namespace
 
@@ -78,22 +29,21 @@ int main(int argc, char *argv[])
     // Before anything else, so that an early SIGTERM waits for the loop instead of killing.
     TerminationSignal termination;
 
-    const std::optional<std::string> socketPath = socketPathFrom(argc, argv);
+    const std::optional<std::string> socketPath = ProviderStart::socketPath(argc, argv);
     if (!socketPath)
         return badStart;
-    const std::optional<std::string> optionsText = readStandardInput();
-    pointAtNull(STDIN_FILENO, O_RDONLY);
+    const std::optional<std::string> optionsText = ProviderStart::readOptions();
     const std::optional<StartOptions> options = optionsText ? StartOptions::parse(*optionsText)
                                                             : std::nullopt;
-    EventLog log(EventLog::defaultFile());
+    EventLog log(EventLog::fileInGroup("reference-provider.log"));
     if (!options) {
         log.append("bad start options");
         return badStart;
     }
     log.append("options " + options->maskedJson());
-    log.append("preferences " + groupPreferencesForLog());
+    log.append("preferences " + ReferenceProvider::groupPreferencesForLog());
 
-    const Knobs knobs = Knobs::fromEnvironment();
+    const ReferenceProvider::Knobs knobs = ReferenceProvider::Knobs::fromEnvironment();
     if (knobs.refuseStart) {
         log.append("refused start");
         return cannotStart;
@@ -103,12 +53,12 @@ int main(int argc, char *argv[])
         log.append("cannot listen: " + socket.error());
         return cannotStart;
     }
-    announceReady();
+    ProviderStart::announceReady();
 
-    Provider provider(socket,
-                      termination,
-                      log,
-                      TunnelMessages(options->nodeName, options->tunMode),
-                      knobs);
+    ReferenceProvider::ReferenceTunnel tunnel(log,
+                                              ReferenceProvider::TunnelMessages(options->nodeName,
+                                                                                options->tunMode),
+                                              knobs);
+    Provider provider(socket, termination, log, tunnel);
     return provider.run();
 }
