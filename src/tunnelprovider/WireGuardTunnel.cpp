@@ -369,7 +369,9 @@ void WireGuardTunnel::serviceMessage(const nlohmann::json &message)
     if (message.value("type", "") != "status" || state == message.end() || !state->is_string())
         return;
     m_log.append("service: tunnel " + state->get<std::string>());
-    if (*state == "down") {
+    if (*state == "down" && m_phase == Phase::stopping) {
+        finishStop(); // the down asked for, whatever the service adds
+    } else if (*state == "down") {
         const auto reason = message.find("reason");
         fail("隧道已断开："
              + (reason != message.end() && reason->is_string() ? reason->get<std::string>()

@@ -125,7 +125,7 @@ protected:
         backend.server().Post("/api/public/sub/getTunnel",
                               [this](const httplib::Request &request, httplib::Response &response) {
                                   std::lock_guard lock(m_mutex);
-                                  registered = nlohmann::json::parse(request.body, nullptr, false);
+                                  m_registered = nlohmann::json::parse(request.body, nullptr, false);
                                   response.set_content(backendBody, "application/json");
                               });
         backend.start();
@@ -192,12 +192,19 @@ protected:
     StandInTunnelService service{home.runtimeDirectory() / "service.sock"};
     LoopbackServer backend;
     std::string backendBody;
-    nlohmann::json registered;
     std::unique_ptr<AppConnection> app;
     std::optional<nlohmann::json> initial; // the answer to subscribing
 
+    // What the provider last sent the backend.
+    nlohmann::json registered()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_registered;
+    }
+
 private:
     std::mutex m_mutex;
+    nlohmann::json m_registered;
     TerminationSignal m_termination;
     EventLog m_log{home.root() / "provider.log"};
     ListeningSocket m_socket;
@@ -220,9 +227,9 @@ TEST_F(WireGuardTunnelTest, ConnectsThroughTheChosenNodeSwitchesLiveAndStops)
     std::ifstream keyStream(keyFile);
     std::string privateKey;
     keyStream >> privateKey;
-    EXPECT_EQ(registered["sub_uuid"], subscription);
-    EXPECT_EQ(registered["public_key"].get<std::string>().size(), 44u);
-    EXPECT_NE(registered["public_key"], privateKey);
+    EXPECT_EQ(registered()["sub_uuid"], subscription);
+    EXPECT_EQ(registered()["public_key"].get<std::string>().size(), 44u);
+    EXPECT_NE(registered()["public_key"], privateKey);
     const auto ups = service.requestsOf("up");
     ASSERT_EQ(ups.size(), 1u);
     const nlohmann::json &tunnel = ups[0]["tunnel"];
@@ -283,6 +290,24 @@ TEST_F(WireGuardTunnelTest, NoNodeAnsweringEndsWithTheReason)
     // The fourth node, the one that would have answered, is never tried.
     EXPECT_EQ(service.requestsOf("peer").size(), 2u);
     EXPECT_FALSE(app->nextStatus(500ms));
+}
+
+TEST_F(WireGuardTunnelTest, AnotherSubscriptionFetchesTheTunnelDataAgain)
+{
+    answerWith(goodData());
+    start("香港 01");
+    ASSERT_EQ(nextStatus(), 3);
+    nlohmann::json moved = goodData();
+    moved["nodes"][0]["endpoint"] = node3;
+    answerWith(moved);
+    app->message(std::string("subuuid.") + subscription); // the same one: nothing to fetch
+    app->message("subuuid.0a1b2c3d-0000-4000-8000-00000000beef");
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (service.requestsOf("peer").empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(service.requestsOf("peer").size(), 1u);
+    EXPECT_EQ(service.requestsOf("peer")[0]["peer"]["endpoint"], node3);
+    EXPECT_EQ(registered()["sub_uuid"], "0a1b2c3d-0000-4000-8000-00000000beef");
 }
 
 TEST_F(WireGuardTunnelTest, AMissingOrVanishingServiceIsTheReason)
