@@ -1,5 +1,6 @@
 #include "PageControls.h"
 
+#include "CheckboxStyle.h"
 #include "PixelFont.h"
 
 #include <QApplication>
@@ -30,7 +31,13 @@ QCheckBox *makeCheckbox(QWidget *parent, const QString &title)
     auto *check = new QCheckBox(title, parent);
     check->setFocusPolicy(Qt::NoFocus);
     setPixelFont(check, 12);
-    check->setStyleSheet(QStringLiteral("QCheckBox { color: #666666; background: transparent; }"));
+    // Drawn by a style of its own rather than a style sheet, which would take over the box too.
+    auto *style = new CheckboxStyle;
+    style->setParent(check);
+    check->setStyle(style);
+    QPalette palette = check->palette();
+    palette.setColor(QPalette::WindowText, QColor(0x66, 0x66, 0x66));
+    check->setPalette(palette);
     return check;
 }
 

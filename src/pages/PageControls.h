@@ -14,7 +14,8 @@ QPushButton *makeLinkButton(QWidget *parent,
                             const char *colour,
                             bool underline);
 
-// A checkbox in the pages' grey, size 12, that never takes the keyboard focus.
+// A checkbox in the pages' grey, size 12, whose box shows ticked or not, and that never takes
+// the keyboard focus.
 QCheckBox *makeCheckbox(QWidget *parent, const QString &title);
 
 // Ends any text editing, as a click elsewhere in the window does: the edited field commits its

@@ -4,15 +4,18 @@
 #include "pages/LkTableRowView.h"
 #include "pages/LkTextField.h"
 #include "pages/OnlyIntegerValueFormatter.h"
+#include "pages/PageControls.h"
 #include "pages/TextFieldShortcuts.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStyleOptionButton>
 #include <QTest>
 
 TEST(ColorWithHex, ReadsEachDigitCount)
@@ -101,4 +104,44 @@ TEST(SmallControls, PageBaseRowSelectionCaretAndCover)
     QSignalSpy clicks(behind, &QPushButton::clicked);
     QTest::mouseClick(cover, Qt::LeftButton, {}, QPoint(100, 100));
     EXPECT_EQ(clicks.count(), 0);
+}
+
+TEST(SmallControls, CheckboxesShowTheirBoxTickedOrNot)
+{
+    QWidget page;
+    page.setStyleSheet(QStringLiteral("QWidget { background: white; }"));
+    page.resize(120, 40);
+    QCheckBox *check = makeCheckbox(&page, QStringLiteral("记住密码"));
+    check->setGeometry(10, 10, 100, 18);
+    QStyleOptionButton option;
+    option.initFrom(check);
+    const QRect box = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+    ASSERT_EQ(box.width(), 12);
+
+    // The box's colours, counted over the indicator alone.
+    const auto colours = [&] {
+        const QImage image = check->grab(box).toImage();
+        int grey = 0;
+        int white = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (qAbs(pixel.red() - 0x66) < 24 && qAbs(pixel.blue() - 0x66) < 24)
+                    ++grey;
+                else if (pixel.lightness() > 240)
+                    ++white;
+            }
+        }
+        return std::pair(grey, white);
+    };
+    // Unticked: a grey border around a white inside, so the box shows on a white card.
+    const auto [greyOff, whiteOff] = colours();
+    EXPECT_GE(greyOff, 20);
+    EXPECT_GE(whiteOff, 60);
+    // Ticked: filled grey with a white tick.
+    check->setChecked(true);
+    const auto [greyOn, whiteOn] = colours();
+    EXPECT_GT(greyOn, 2 * greyOff);
+    EXPECT_GE(whiteOn, 8);
+    EXPECT_LT(whiteOn, whiteOff / 2);
 }
