@@ -105,6 +105,8 @@ void ConnectButton::changeConnectState(int state)
         titleLabel()->setText(QStringLiteral("已连接"));
         subLabel()->setText(QStringLiteral("点击断开"));
         setEarth("mainwork_stop@2x.png", QRectF(0, 0, 88, 88));
+        // A picture: screen readers read what pressing it does.
+        earthImge()->setAccessibleName(QStringLiteral("断开连接"));
         m_startButtonTag = ringConnected;
         startSpin(QStringLiteral("start.conntected"), 3600);
         return;
@@ -115,6 +117,7 @@ void ConnectButton::changeConnectState(int state)
         subLabel()->setText(QString::fromUtf8(state == disconnecting ? "开始断开，请稍候..."
                                                                      : "加载配置,请稍候..."));
         setEarth("mainwork_starting@2x.png", QRectF(10, 10, 68, 68));
+        earthImge()->setAccessibleName(titleLabel()->text());
         m_startButtonTag = ringBusy;
         startSpin(QStringLiteral("start.conntecting"), 750);
         return;

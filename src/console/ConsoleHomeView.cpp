@@ -44,6 +44,8 @@ QPushButton *ConsoleHomeView::startProxyButton()
                                               QSize(202, 71));
         m_startProxyButton->setGeometry(
             bottomLeftFrame(QRectF(89, startBottom, 202, 71), viewHeight));
+        // The words are part of the picture.
+        m_startProxyButton->setAccessibleName(QStringLiteral("开始加速"));
     }
     return m_startProxyButton;
 }

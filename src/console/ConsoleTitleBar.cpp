@@ -144,16 +144,28 @@ QPushButton *ConsoleTitleBar::versionButton()
 
 void ConsoleTitleBar::build()
 {
-    makeTaggedButton(this, ConsoleTag::close, m_tap, QStringLiteral("titlebar_close"), QSize(13, 13))
-        ->setGeometry(closeLeft, 10, 13, 13);
-    makeTaggedButton(this, ConsoleTag::minimise, m_tap, QStringLiteral("titlebar_min"), QSize(13, 13))
-        ->setGeometry(minimiseLeft, 10, 13, 13);
-    makeTaggedButton(this,
-                     ConsoleTag::customerService,
-                     m_tap,
-                     QStringLiteral("titlebar_visitor"),
-                     QSize(20, 20))
-        ->setGeometry(visitorLeft, 7, 20, 20);
+    // Pictures only: screen readers read these names instead.
+    QPushButton *close = makeTaggedButton(this,
+                                          ConsoleTag::close,
+                                          m_tap,
+                                          QStringLiteral("titlebar_close"),
+                                          QSize(13, 13));
+    close->setGeometry(closeLeft, 10, 13, 13);
+    close->setAccessibleName(QStringLiteral("关闭"));
+    QPushButton *minimise = makeTaggedButton(this,
+                                             ConsoleTag::minimise,
+                                             m_tap,
+                                             QStringLiteral("titlebar_min"),
+                                             QSize(13, 13));
+    minimise->setGeometry(minimiseLeft, 10, 13, 13);
+    minimise->setAccessibleName(QStringLiteral("最小化"));
+    QPushButton *service = makeTaggedButton(this,
+                                            ConsoleTag::customerService,
+                                            m_tap,
+                                            QStringLiteral("titlebar_visitor"),
+                                            QSize(20, 20));
+    service->setGeometry(visitorLeft, 7, 20, 20);
+    service->setAccessibleName(QStringLiteral("联系客服"));
     accountButton();
     mergeButton();
     expireButton();

@@ -44,7 +44,7 @@ void ImageRadioButton::configure(const QRect &frame, const QString &title, const
 
     m_titleLabel = new QLabel(this);
     m_titleLabel->setTextFormat(Qt::PlainText); // node names come from the service
-    m_titleLabel->setText(title);
+    setTitle(title);
     setPixelFont(m_titleLabel, 13);
     m_titleLabel->setStyleSheet(QStringLiteral("color: #3F3934; background-color: #FCFCFC;"));
     m_titleLabel->setGeometry(bottomLeftFrame(QRectF(h + 24, h / 2.0 - 8, w - h - 26, 16), h));
@@ -54,6 +54,9 @@ void ImageRadioButton::configure(const QRect &frame, const QString &title, const
 void ImageRadioButton::setTitle(const QString &title)
 {
     m_titleLabel->setText(title);
+    // The circle has no text of its own; a locked node shows a padlock in its place.
+    m_radiobtn->setAccessibleName(title);
+    m_lock->setAccessibleName(title + QStringLiteral("（已锁定）"));
 }
 
 void ImageRadioButton::setFlagImage(const QString &flagImage)

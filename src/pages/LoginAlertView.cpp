@@ -50,6 +50,8 @@ LkTextField *makeField(QWidget *parent, const QString &placeholder, bool secret)
     field->setFrame(false);
     setPixelFont(field, 14);
     field->setPlaceholderText(placeholder);
+    // What to type there, for screen readers, which do not read a placeholder as a name.
+    field->setAccessibleName(placeholder);
     field->setAttribute(Qt::WA_MacShowFocusRect, false);
     QPalette palette = field->palette();
     palette.setColor(QPalette::Text, colorWithHex(QStringLiteral("#3F3934")));
@@ -282,6 +284,7 @@ void LoginAlertView::buildPanel()
     close->setIcon(ImageLibrary::icon(QStringLiteral("titlebar_close"), QSize(13, 13)));
     close->setIconSize(QSize(13, 13));
     close->setGeometry(inCard(QRectF(cardWidth - 28, cardHeight - 28, 13, 13)));
+    close->setAccessibleName(QStringLiteral("关闭"));
     connect(close, &QPushButton::clicked, this, [this] { onTapButtonWithSender(closeTag); });
 
     // What the user asked to be remembered.
