@@ -145,27 +145,27 @@ QPushButton *ConsoleTitleBar::versionButton()
 void ConsoleTitleBar::build()
 {
     // Pictures only: screen readers read these names instead.
-    QPushButton *close = makeTaggedButton(this,
-                                          ConsoleTag::close,
-                                          m_tap,
-                                          QStringLiteral("titlebar_close"),
-                                          QSize(13, 13));
-    close->setGeometry(closeLeft, 10, 13, 13);
-    close->setAccessibleName(QStringLiteral("关闭"));
-    QPushButton *minimise = makeTaggedButton(this,
-                                             ConsoleTag::minimise,
-                                             m_tap,
-                                             QStringLiteral("titlebar_min"),
-                                             QSize(13, 13));
-    minimise->setGeometry(minimiseLeft, 10, 13, 13);
-    minimise->setAccessibleName(QStringLiteral("最小化"));
-    QPushButton *service = makeTaggedButton(this,
-                                            ConsoleTag::customerService,
-                                            m_tap,
-                                            QStringLiteral("titlebar_visitor"),
-                                            QSize(20, 20));
-    service->setGeometry(visitorLeft, 7, 20, 20);
-    service->setAccessibleName(QStringLiteral("联系客服"));
+    struct PictureButton
+    {
+        int tag;
+        const char *image;
+        QRect frame;
+        const char *name;
+    };
+    const PictureButton pictureButtons[] = {
+        {ConsoleTag::close, "titlebar_close", QRect(closeLeft, 10, 13, 13), "关闭"},
+        {ConsoleTag::minimise, "titlebar_min", QRect(minimiseLeft, 10, 13, 13), "最小化"},
+        {ConsoleTag::customerService, "titlebar_visitor", QRect(visitorLeft, 7, 20, 20), "联系客服"},
+    };
+    for (const PictureButton &picture : pictureButtons) {
+        QPushButton *button = makeTaggedButton(this,
+                                               picture.tag,
+                                               m_tap,
+                                               QLatin1String(picture.image),
+                                               picture.frame.size());
+        button->setGeometry(picture.frame);
+        button->setAccessibleName(QString::fromUtf8(picture.name));
+    }
     accountButton();
     mergeButton();
     expireButton();

@@ -187,7 +187,7 @@ std::vector<Netlink::Rule> HostChanges::rules() const
     return rules;
 }
 
-std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
+std::error_code HostChanges::bringUp(const TunnelSpec &tunnel, std::string &error)
 {
     const auto index = m_netlink.linkIndex(m_settings.interface);
     if (!index) {
@@ -199,11 +199,11 @@ std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
         error = what + ": " + code.message();
         return code;
     };
-    for (const IpPrefix &address : spec.addresses) {
+    for (const IpPrefix &address : tunnel.addresses) {
         if (const auto code = m_netlink.addAddress(m_linkIndex, address))
             return failed("cannot give the interface " + address.text(), code);
     }
-    if (const auto code = m_netlink.setLinkUp(m_linkIndex, spec.mtu))
+    if (const auto code = m_netlink.setLinkUp(m_linkIndex, tunnel.mtu))
         return failed("cannot bring the interface up", code);
 
     if (const auto code = m_journal.record({{"firewall", m_settings.firewallTable}}))
@@ -214,7 +214,7 @@ std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
                                             {m_settings.fwmark,
                                              m_settings.tunnelFlowMark,
                                              m_settings.directFlowMark},
-                                            spec.addresses,
+                                            tunnel.addresses,
                                             firewallError))
         return failed("cannot install the firewall table (" + firewallError + ")", code);
 
@@ -236,7 +236,7 @@ std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
                                  m_linkIndex,
                                  table};
             // Without an IPv6 address in the tunnel, IPv6 fails at once rather than leave outside.
-            if (family == AF_INET6 && !spec.hasIpv6()) {
+            if (family == AF_INET6 && !tunnel.hasIpv6()) {
                 route.type = Netlink::RouteType::unreachable;
                 route.device.reset();
             }
@@ -244,7 +244,7 @@ std::error_code HostChanges::bringUp(const TunnelSpec &spec, std::string &error)
                 return failed("cannot route through the tunnel", code);
         }
     }
-    if (const auto code = switchRouting({}, spec.routing, error))
+    if (const auto code = switchRouting({}, tunnel.routing, error))
         return code;
 
     for (const Netlink::Rule &rule : rules()) {
