@@ -50,7 +50,7 @@ QPushButton *ConnectButton::earthImge()
     if (!m_earthImge) {
         m_earthImge = new QPushButton(this);
         m_earthImge->setFlat(true);
-        m_earthImge->setFocusPolicy(Qt::NoFocus);
+        m_earthImge->setFocusPolicy(Qt::TabFocus);
         m_earthImge->setStyleSheet(
             QStringLiteral("QPushButton { border: none; background: transparent; }"));
         m_earthImge->setIcon(

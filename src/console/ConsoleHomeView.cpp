@@ -87,7 +87,7 @@ QRadioButton *ConsoleHomeView::modeButton(int tag)
                                                               : QStringLiteral("全局模式"),
                                   this);
         setPixelFont(button, 11);
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         button->setProperty("tag", tag);
         button->setGeometry(
             bottomLeftFrame(QRectF(tag == ConsoleTag::ruleMode ? 370 : 481, 185, 70, 16),
@@ -127,7 +127,7 @@ void ConsoleHomeView::build()
     for (const auto &tab : tabs) {
         auto *button = new QToolButton(this);
         button->setAutoRaise(true);
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         button->setCursor(Qt::PointingHandCursor);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setText(QString::fromUtf8(tab.title));

@@ -56,7 +56,7 @@ QToolButton *ConsolePageContainer::toolbarButton(int tag)
     if (!button) {
         button = new QToolButton(this);
         button->setAutoRaise(true);
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         button->setCursor(Qt::PointingHandCursor);
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setText(QString::fromUtf8(buttons[index].title));

@@ -144,6 +144,13 @@ QPushButton *ConsoleTitleBar::versionButton()
 
 void ConsoleTitleBar::build()
 {
+    // In reading order, left to right, which is the order Tab visits them in.
+    accountButton();
+    mergeButton();
+    expireButton();
+    loginButton();
+    tips();
+
     // Pictures only: screen readers read these names instead.
     struct PictureButton
     {
@@ -153,9 +160,9 @@ void ConsoleTitleBar::build()
         const char *name;
     };
     const PictureButton pictureButtons[] = {
-        {ConsoleTag::close, "titlebar_close", QRect(closeLeft, 10, 13, 13), "关闭"},
-        {ConsoleTag::minimise, "titlebar_min", QRect(minimiseLeft, 10, 13, 13), "最小化"},
         {ConsoleTag::customerService, "titlebar_visitor", QRect(visitorLeft, 7, 20, 20), "联系客服"},
+        {ConsoleTag::minimise, "titlebar_min", QRect(minimiseLeft, 10, 13, 13), "最小化"},
+        {ConsoleTag::close, "titlebar_close", QRect(closeLeft, 10, 13, 13), "关闭"},
     };
     for (const PictureButton &picture : pictureButtons) {
         QPushButton *button = makeTaggedButton(this,
@@ -166,11 +173,6 @@ void ConsoleTitleBar::build()
         button->setGeometry(picture.frame);
         button->setAccessibleName(QString::fromUtf8(picture.name));
     }
-    accountButton();
-    mergeButton();
-    expireButton();
-    loginButton();
-    tips();
 
     auto *logo = new QLabel(this);
     logo->setPixmap(ImageLibrary::pixmap(QStringLiteral("titlebar_logo"), QSize(104, 26)));

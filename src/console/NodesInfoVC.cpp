@@ -13,6 +13,9 @@
 #include "api/UserDefaultsCacheKeys.h"
 #include "api/UserInfo.h"
 #include "pages/CancelTapView.h"
+#include "pages/EnterKeyActivation.h"
+#include "pages/FocusRing.h"
+#include "pages/LkTextField.h"
 #include "pages/LoginAlertView.h"
 #include "pages/NodePageView.h"
 #include "pages/PageControls.h"
@@ -61,17 +64,18 @@ void NodesInfoVC::viewDidLoad()
     const TapHandler tap = [this](int tag) {
         onTapButtonWithSender(tag);
     };
+    // Built first, so Tab reaches its controls first; kept above the views it heads.
+    m_titleBar = new ConsoleTitleBar(tap, this);
+    m_titleBar->build();
+
     m_mainWorkView = new ConsoleHomeView(tap, m_tunnel, this);
     m_mainWorkView->setGeometry(rect());
     m_mainWorkView->build();
+    m_mainWorkView->stackUnder(m_titleBar);
+    // The page container waits for the first page opened: otherWorkView().
 
-    m_otherWorkView = new ConsolePageContainer(tap, this);
-    m_otherWorkView->setGeometry(rect());
-    m_otherWorkView->build();
-    m_otherWorkView->hide();
-
-    m_titleBar = new ConsoleTitleBar(tap, this);
-    m_titleBar->build();
+    new FocusRing(this);
+    new EnterKeyActivation(this);
 
     m_mainWorkView->nodeRemarkLabel()->setText(
         NodePageView::nodeTitle(QaroShared::shared().string(QaroShared::nodeNameKey).value_or("")));
@@ -228,10 +232,11 @@ void NodesInfoVC::onTapButtonWithSender(int tag)
 
 void NodesInfoVC::leaveHome(int pageIndex)
 {
-    m_mainWorkView->hide();
-    m_otherWorkView->show();
+    otherWorkView()->show();
     m_titleBar->raise();
     showPage(pageIndex);
+    passFocus(m_mainWorkView, otherWorkView()->toolbarButton(ConsoleTag::toolbarHome + pageIndex));
+    m_mainWorkView->hide();
 }
 
 void NodesInfoVC::setMode(const char *mode)
@@ -256,13 +261,21 @@ void NodesInfoVC::showIdleView()
 {
     m_preparingConnect = false;
     m_mainWorkView->startProxyButton()->show();
+    passFocus(connectButton(), m_mainWorkView->startProxyButton());
     connectButton()->changeConnectState(ConnectButton::idle);
 }
 
 void NodesInfoVC::showBusyView(int code)
 {
-    m_mainWorkView->startProxyButton()->hide();
     connectButton()->changeConnectState(code);
+    passFocus(m_mainWorkView->startProxyButton(), connectButton()->earthImge());
+    m_mainWorkView->startProxyButton()->hide();
+}
+
+QWidget *NodesInfoVC::homeFocusTarget()
+{
+    QPushButton *start = m_mainWorkView->startProxyButton();
+    return start->isVisibleTo(this) ? static_cast<QWidget *>(start) : connectButton()->earthImge();
 }
 
 void NodesInfoVC::beginConnect()
@@ -443,6 +456,7 @@ void NodesInfoVC::showLoginPanel()
     };
     m_loginCover->show();
     m_loginCover->raise();
+    panel->accountField()->setFocus(Qt::OtherFocusReason);
 }
 
 LoginAlertView *NodesInfoVC::loginPanel() const
@@ -454,6 +468,7 @@ void NodesInfoVC::loginPanelFinished(const std::string &result)
 {
     // The panel reports from inside its own handlers, so it goes once they have returned.
     if (m_loginCover) {
+        passFocus(m_loginCover, homeFocusTarget());
         m_loginCover->hide();
         m_loginCover->deleteLater();
         m_loginCover = nullptr;
@@ -480,19 +495,20 @@ void NodesInfoVC::showPage(int index)
     }
     switch (index) {
     case ConsolePage::home:
-        m_otherWorkView->hide();
         m_mainWorkView->show();
+        passFocus(otherWorkView(), homeFocusTarget());
+        otherWorkView()->hide();
         returnHome();
         return;
     case ConsolePage::route:
-        m_otherWorkView->setBoldTitle(ConsoleTag::toolbarRoute);
+        otherWorkView()->setBoldTitle(ConsoleTag::toolbarRoute);
         if (!m_pagerouteLoaded)
             installRoutePage();
         m_pageViewRoute->show();
         m_pageViewRoute->raise();
         return;
     case ConsolePage::user:
-        m_otherWorkView->setBoldTitle(ConsoleTag::toolbarUser);
+        otherWorkView()->setBoldTitle(ConsoleTag::toolbarUser);
         if (m_pageuserLoaded)
             m_pageViewUser->refreshAccount();
         else
@@ -509,16 +525,30 @@ void NodesInfoVC::showPage(int index)
     }
 }
 
+ConsolePageContainer *NodesInfoVC::otherWorkView()
+{
+    // Built on first use, so start-up builds and draws only what the home view shows.
+    if (!m_otherWorkView) {
+        m_otherWorkView = new ConsolePageContainer([this](int tag) { onTapButtonWithSender(tag); },
+                                                   this);
+        m_otherWorkView->setGeometry(rect());
+        m_otherWorkView->build();
+        m_otherWorkView->hide();
+        m_otherWorkView->stackUnder(m_titleBar);
+    }
+    return m_otherWorkView;
+}
+
 void NodesInfoVC::moveToolbarMarker(int index)
 {
-    m_otherWorkView->moveMarker(index);
+    otherWorkView()->moveMarker(index);
 }
 
 void NodesInfoVC::installRoutePage()
 {
     m_pagerouteLoaded = true;
-    m_pageViewRoute = new NodePageView(m_otherWorkView);
-    m_pageViewRoute->setGeometry(m_otherWorkView->pageFrame());
+    m_pageViewRoute = new NodePageView(otherWorkView());
+    m_pageViewRoute->setGeometry(otherWorkView()->pageFrame());
     m_pageViewRoute->setSuperVC(this);
     m_pageViewRoute->buildPage();
     m_pageViewRoute->nodeStateChangeBlock =
@@ -534,8 +564,8 @@ void NodesInfoVC::installRoutePage()
 void NodesInfoVC::installUserPage()
 {
     m_pageuserLoaded = true;
-    m_pageViewUser = new UserAccountPage(m_otherWorkView);
-    m_pageViewUser->setGeometry(m_otherWorkView->pageFrame());
+    m_pageViewUser = new UserAccountPage(otherWorkView());
+    m_pageViewUser->setGeometry(otherWorkView()->pageFrame());
     m_pageViewUser->setSuperVC(this);
     m_pageViewUser->buildPage();
     m_pageViewUser->setStyleSheet(QStringLiteral("UserAccountPage { background-color: #F6F6F6; }"));

@@ -80,7 +80,8 @@ public:
     ToastWindowController *toastWC() const { return m_toastWC; }
     ConsoleTitleBar *titleBar() const { return m_titleBar; }
     ConsoleHomeView *mainWorkView() const { return m_mainWorkView; }
-    ConsolePageContainer *otherWorkView() const { return m_otherWorkView; }
+    // The pages' container with their toolbar, built on first use.
+    ConsolePageContainer *otherWorkView();
     ConnectButton *connectButton() const;
     // The sign-in panel while it is open.
     LoginAlertView *loginPanel() const;
@@ -110,6 +111,8 @@ private:
     void activationRequested(bool ok);
     void showIdleView();
     void showBusyView(int code);
+    // Where the keyboard focus goes on the home view: the control that starts or stops the tunnel.
+    QWidget *homeFocusTarget();
     // The provider's reason for the tunnel going down, if it gave one: a failed connect, or a
     // lost connection once it had been up.
     void showDisconnectReason();

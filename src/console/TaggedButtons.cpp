@@ -10,7 +10,7 @@ QPushButton *makeTaggedButton(QWidget *parent,
 {
     auto *button = new QPushButton(parent);
     button->setFlat(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus); // the keyboard reaches it; a click leaves the focus
     button->setCursor(Qt::PointingHandCursor);
     button->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     button->setProperty("tag", tag);

@@ -2,8 +2,10 @@
 
 #include "ui_ToastWindowController.h"
 
+#include "pages/AccessibleFactory.h"
 #include "platform/Dispatch.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
@@ -19,12 +21,24 @@ QPointer<ToastWindowController> &lastShown()
     return toast;
 }
 
+// Screen readers announce an alert when it appears, without moving the focus to it. Its name is
+// the window's title, which is the message.
+class ToastAccessible : public QAccessibleWidget
+{
+public:
+    explicit ToastAccessible(ToastWindowController *toast)
+        : QAccessibleWidget(toast, QAccessible::AlertMessage)
+    { }
+};
+
 } // namespace
 
 ToastWindowController::ToastWindowController(QWidget *parent)
     : QWidget(parent, Qt::Window)
     , m_ui(std::make_unique<Ui::ToastWindowController>())
-{ }
+{
+    installAccessibleInterface<ToastWindowController, ToastAccessible>();
+}
 
 ToastWindowController::~ToastWindowController() = default;
 
@@ -70,6 +84,8 @@ void ToastWindowController::showWindow()
     setWindowTitle(m_message);
     lastShown() = this;
     show();
+    QAccessibleEvent alert(this, QAccessible::Alert);
+    QAccessible::updateAccessibility(&alert);
 }
 
 void ToastWindowController::windowDidLoad()

@@ -9,7 +9,7 @@ ImageButton::ImageButton(const QString &image, const QString &title, QWidget *pa
     , m_image(image)
 {
     setFlat(true);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
 }
 

@@ -1,20 +1,68 @@
 #include "ImageRadioButton.h"
 
+#include "AccessibleFactory.h"
 #include "BottomLeftFrame.h"
 #include "ImageLibrary.h"
 #include "PageControls.h"
 #include "PixelFont.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadioButton>
 
+namespace {
+
+// The node as one control: its circle, padlock, flag and name are parts of it, not children.
+class NodeAccessible : public QAccessibleWidget
+{
+public:
+    explicit NodeAccessible(ImageRadioButton *node)
+        : QAccessibleWidget(node, QAccessible::RadioButton)
+    { }
+
+    ImageRadioButton *node() const { return static_cast<ImageRadioButton *>(widget()); }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind != QAccessible::Name)
+            return QAccessibleWidget::text(kind);
+        return node()->isLocked() ? node()->title() + QStringLiteral("（已锁定）")
+                                  : node()->title();
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = true;
+        state.checked = node()->isChecked();
+        state.disabled = node()->isLocked();
+        return state;
+    }
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString &action) override
+    {
+        if (action == pressAction())
+            node()->onTapButtonWithSender();
+    }
+};
+
+} // namespace
+
 ImageRadioButton::ImageRadioButton(QWidget *parent)
     : QWidget(parent)
 {
+    installAccessibleInterface<ImageRadioButton, NodeAccessible>();
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void ImageRadioButton::configure(const QRect &frame, const QString &title, const QString &flagImage)
@@ -54,9 +102,6 @@ void ImageRadioButton::configure(const QRect &frame, const QString &title, const
 void ImageRadioButton::setTitle(const QString &title)
 {
     m_titleLabel->setText(title);
-    // The circle has no text of its own; a locked node shows a padlock in its place.
-    m_radiobtn->setAccessibleName(title);
-    m_lock->setAccessibleName(title + QStringLiteral("（已锁定）"));
 }
 
 void ImageRadioButton::setFlagImage(const QString &flagImage)
@@ -84,17 +129,74 @@ QString ImageRadioButton::title() const
 
 void ImageRadioButton::setItemState(State state)
 {
+    QAccessible::State changed;
+    changed.checked = m_isChecked != (state == State::selected);
+    changed.disabled = m_isLocked != (state == State::locked);
     m_isLocked = state == State::locked;
     m_isChecked = state == State::selected;
     m_radiobtn->setChecked(m_isChecked);
     m_radiobtn->setVisible(!m_isLocked);
     m_lock->setVisible(m_isLocked);
+    if (changed.checked || changed.disabled) {
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void ImageRadioButton::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
         onTapButtonWithSender();
+}
+
+void ImageRadioButton::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Space:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat())
+            onTapButtonWithSender();
+        return;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (ImageRadioButton *next = neighbour(Qt::Key(event->key())))
+            next->setFocus(Qt::TabFocusReason); // a keyboard move, shown as one
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+ImageRadioButton *ImageRadioButton::neighbour(Qt::Key arrow) const
+{
+    const QPoint from = geometry().center();
+    ImageRadioButton *nearest = nullptr;
+    int nearestCost = 0;
+    for (ImageRadioButton *other :
+         parentWidget()->findChildren<ImageRadioButton *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other == this || !other->isVisible())
+            continue;
+        const QPoint d = other->geometry().center() - from;
+        // How far along the arrow, and how far off its line.
+        const int along = arrow == Qt::Key_Left    ? -d.x()
+                          : arrow == Qt::Key_Right ? d.x()
+                          : arrow == Qt::Key_Up    ? -d.y()
+                                                   : d.y();
+        const int across = arrow == Qt::Key_Left || arrow == Qt::Key_Right ? std::abs(d.y())
+                                                                           : std::abs(d.x());
+        if (along <= 0)
+            continue;
+        // Straying off the row or column costs more than distance along it.
+        const int cost = along + 4 * across;
+        if (!nearest || cost < nearestCost) {
+            nearest = other;
+            nearestCost = cost;
+        }
+    }
+    return nearest;
 }
 
 void ImageRadioButton::onTapButtonWithSender()
@@ -105,6 +207,10 @@ void ImageRadioButton::onTapButtonWithSender()
     if (!m_isLocked) {
         m_radiobtn->setChecked(true);
         m_isChecked = true;
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
     }
     if (nodeTapBlock)
         nodeTapBlock(this, m_isLocked);

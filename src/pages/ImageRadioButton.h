@@ -8,8 +8,10 @@ class QLabel;
 class QRadioButton;
 
 // One node of the node page: a radio circle (a padlock when the node is locked), the node's
-// flag and its name. A tap selects it unless it is locked or already selected; either way the
-// page hears of it.
+// flag and its name. A tap, or Space or Enter while it has the keyboard focus, selects it unless
+// it is locked or already selected; either way the page hears of it. The arrow keys move the
+// focus to the nearest node in their direction. Screen readers see one radio button named after
+// the node, checked when selected and unavailable when locked.
 class ImageRadioButton : public QWidget
 {
     Q_OBJECT
@@ -36,8 +38,12 @@ public:
 
 protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // The nearest visible node beside this one, in the direction of an arrow key.
+    ImageRadioButton *neighbour(Qt::Key arrow) const;
+
     bool m_isChecked = false;
     bool m_isLocked = false;
     QString m_flagImage;

@@ -16,7 +16,9 @@
 #include "platform/Dispatch.h"
 #include "platform/Log.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QRegularExpression>
 
@@ -279,7 +281,7 @@ void LoginAlertView::buildPanel()
     });
     auto *close = new QPushButton(card());
     close->setFlat(true);
-    close->setFocusPolicy(Qt::NoFocus);
+    close->setFocusPolicy(Qt::TabFocus);
     close->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
     close->setIcon(ImageLibrary::icon(QStringLiteral("titlebar_close"), QSize(13, 13)));
     close->setIconSize(QSize(13, 13));
@@ -378,6 +380,44 @@ std::optional<std::string> LoginAlertView::validateEmail()
         return std::nullopt;
     }
     return account.toStdString();
+}
+
+void LoginAlertView::keyPressEvent(QKeyEvent *event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        onTapButtonWithSender(closeTag);
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Reached from a text field; a focused button has taken its own Enter already.
+        if (!event->isAutoRepeat() && startLoginButton()->isVisible()) {
+            // The form's button takes the focus so ending the edit leaves it in the panel.
+            startLoginButton()->setFocus(Qt::OtherFocusReason);
+            onTapButtonWithSender(startTag);
+        }
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+bool LoginAlertView::focusNextPrevChild(bool next)
+{
+    // The panel covers the console: Tab goes round its own controls only.
+    QWidget *candidate = QApplication::focusWidget();
+    if (!candidate || !isAncestorOf(candidate))
+        candidate = this;
+    for (QWidget *start = candidate;;) {
+        candidate = next ? candidate->nextInFocusChain() : candidate->previousInFocusChain();
+        if (candidate == start)
+            return false;
+        if (isAncestorOf(candidate) && candidate->isVisible() && candidate->isEnabled()
+            && (candidate->focusPolicy() & Qt::TabFocus)) {
+            candidate->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
 }
 
 void LoginAlertView::onTapButtonWithSender(int tag)

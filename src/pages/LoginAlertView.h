@@ -23,7 +23,9 @@ class RepeatingTimer;
 // The card in which the user signs in with an e-mail account and a password, registers, or
 // resets a forgotten password with a code sent by e-mail. It checks its fields, talks to the
 // service itself, stores what a sign-in returns, and reports "Account", "Register" or "Cancel"
-// through valuebackBlock. Its messages go through the hosting console.
+// through valuebackBlock. Its messages go through the hosting console. From the keyboard, Tab
+// stays within the panel, Enter submits the form and Escape closes the panel as its close
+// button does.
 class LoginAlertView : public QWidget
 {
     Q_OBJECT
@@ -79,6 +81,10 @@ public:
     QPushButton *yzmButton();
     QPushButton *registerBtn();
     QPushButton *forgetPwBtn();
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void start();

@@ -3,7 +3,9 @@
 #include "ui_MainWindowController.h"
 
 #include "console/NodesInfoVC.h"
+#include "pages/AccessibleFactory.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QSystemTrayIcon>
 
@@ -17,11 +19,25 @@ MainWindowController *MainWindowController::makeMainWindowController(
     return controller;
 }
 
+namespace {
+
+// A plain widget as a window is a "filler" to screen readers; as a frame its title is announced.
+class MainWindowAccessible : public QAccessibleWidget
+{
+public:
+    explicit MainWindowAccessible(MainWindowController *window)
+        : QAccessibleWidget(window, QAccessible::Window)
+    { }
+};
+
+} // namespace
+
 MainWindowController::MainWindowController(VPNTunnelManager &tunnel,
                                            std::function<void()> quitApplication)
     : m_ui(std::make_unique<Ui::MainWindowController>())
     , m_quitApplication(std::move(quitApplication))
 {
+    installAccessibleInterface<MainWindowController, MainWindowAccessible>();
     m_ui->setupUi(this);
     m_mainVC = new NodesInfoVC(tunnel, m_ui->contentView);
     connect(m_mainVC, &NodesInfoVC::closeRequested, this, [this] {

@@ -1,7 +1,44 @@
 # shellcheck shell=bash
-# Drives the client under Xvfb with xdotool, for scripts/e2e and the lab's end-to-end test. The
-# caller defines say and fail, sets out (screenshots and logs), client_language, background (an
-# array its cleanup stops, by PID) and XDG_CONFIG_HOME, and then sources this file.
+# Drives the client under Xvfb with xdotool, for scripts/e2e, tests/e2e/accessibility-walk and the
+# lab's end-to-end test. The caller defines say and fail, sets out (screenshots and logs),
+# client_language, background (an array its cleanup stops, by PID) and XDG_CONFIG_HOME (or calls
+# isolate_home), and then sources this file.
+
+# A copy of the build's bundle in $out whose system extension is the reference provider, so that
+# the run checks the client, not the tunnel (tests/lab/client-e2e runs the real one). Sets client.
+bundle_with_reference_provider() {
+    local build="$1" reference="$1/fixtures/ReferenceProvider.app/Contents/Library/SystemExtensions"
+    [ -d "$reference" ] || { echo "the reference provider is not built" >&2; exit 2; }
+    cp -a "$build/OrvaneVPN.app" "$out/OrvaneVPN.app"
+    rm -rf "$out/OrvaneVPN.app/Contents/Library/SystemExtensions"
+    cp -a "$reference" "$out/OrvaneVPN.app/Contents/Library/"
+    client="$out/OrvaneVPN.app/Contents/bin/OrvaneVPN"
+}
+
+# A throwaway home in $out/home for everything the client and its helpers keep.
+isolate_home() {
+    home="$out/home"
+    export HOME="$home" XDG_CONFIG_HOME="$home/config" XDG_DATA_HOME="$home/data"
+    export XDG_RUNTIME_DIR="$home/runtime"
+    mkdir -p "$XDG_CONFIG_HOME/com.qaromac.wv" "$XDG_DATA_HOME"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+    unset LANGUAGE LC_ALL LC_MESSAGES DBUS_SESSION_BUS_ADDRESS
+}
+
+# The development backend on six loopback ports, and the client pointed at them. The arguments are
+# the command that runs the backend (with any options of its own). Sets origins.
+start_backend() {
+    "$@" --port 0 --port 0 --port 0 --port 0 --port 0 --port 0 --data "$out/backend" \
+        >"$out/backend.log" 2>&1 &
+    background+=($!)
+    wait_for "the development backend" 20 backend_listening
+    mapfile -t origins < <(grep -o 'http://127.0.0.1:[0-9]*' "$out/backend.log")
+    export ORVANE_API_BASE_URLS="${origins[0]} ${origins[1]} ${origins[2]}"
+    export ORVANE_TUNNEL_HOST_URL="${origins[3]}" ORVANE_PAYMENT_ORIGIN="${origins[4]}"
+    export ORVANE_OFFICIAL_SITE_ORIGIN="${origins[5]}"
+    export ORVANE_SERVICE_CHAT_URL="${origins[5]}/service/chat.html"
+}
+backend_listening() { [ "$(grep -c listening "$out/backend.log")" -eq 6 ]; }
 
 # Starts Xvfb and a tray (trayer) for the client, and exports DISPLAY.
 start_display() {
@@ -38,8 +75,7 @@ toast_says() {
     done
     grep -qF -- "\"$1\"" <<<"$titles"
 }
-preferences="$XDG_CONFIG_HOME/com.qaromac.wv/preferences.json"
-stored() { grep -q -- "\"$1\"" "$preferences"; }
+stored() { grep -q -- "\"$1\"" "$XDG_CONFIG_HOME/com.qaromac.wv/preferences.json"; }
 not_stored() { ! stored "$1"; }
 
 launch() {
@@ -76,7 +112,7 @@ route_choice=(463 494) member_centre=(831 494)                  # on the home vi
 start_control=(190 245) connect_ring=(133 317) close_button=(896 16)
 panel_account=(460 185) panel_password=(460 241) panel_code=(392 241) panel_code_button=(558 241)
 panel_new_password=(460 297) panel_start=(460 364) panel_register=(323 410) panel_forgot=(589 410)
-panel_close=(623 107)
+panel_close=(623 107) panel_auto_login=(580 293)
 sign_out_button=(836 472)
 # Route page items by index: five to a row.
 node_at() { echo $((20 + ($1 % 5) * 184 + 60)) $((292 + ($1 / 5) * 39)); }

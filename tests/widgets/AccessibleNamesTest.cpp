@@ -4,6 +4,7 @@
 
 #include "console/ConnectButton.h"
 #include "console/ConsoleHomeView.h"
+#include "pages/ImageRadioButton.h"
 #include "pages/LoginAlertView.h"
 
 #include <QAbstractButton>
@@ -19,8 +20,11 @@ std::vector<std::string> unnamedControls(QWidget &window)
     const auto controls = window.findChildren<QWidget *>();
     for (QWidget *control : controls) {
         const bool interactive = qobject_cast<QAbstractButton *>(control)
-                                 || qobject_cast<QLineEdit *>(control);
-        if (!interactive || !control->isVisibleTo(&window))
+                                 || qobject_cast<QLineEdit *>(control)
+                                 || qobject_cast<ImageRadioButton *>(control);
+        // A node's circle is a part of the node, which is the control.
+        const bool part = qobject_cast<ImageRadioButton *>(control->parentWidget());
+        if (!interactive || part || !control->isVisibleTo(&window))
             continue;
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
         if (!accessible || accessible->text(QAccessible::Name).trimmed().isEmpty()) {

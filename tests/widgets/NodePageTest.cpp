@@ -7,7 +7,9 @@
 
 #include "LoopbackServer.h"
 
+#include <QAccessible>
 #include <QLabel>
+#include <QTest>
 
 using Platform::PropertyValue;
 
@@ -268,6 +270,45 @@ TEST_F(NodePageTest, TapsSelectReportAndRespectLocks)
     EXPECT_EQ(printed.back(), "切换选中：10");
     // The page never writes the choice itself.
     EXPECT_EQ(QaroShared::shared().value(QaroShared::nodeNameKey), PropertyValue(""));
+}
+
+// Keyboard users walk the grid with the arrows and pick with Space or Enter; screen readers see
+// each node as one radio button that says whether it is chosen or locked.
+TEST_F(NodePageTest, TheKeyboardWalksTheGridAndScreenReadersSeeEachNode)
+{
+    defaults.set(UserDefaultsCacheKeys::subNodes, std::vector<std::string>{"香港", "日本"});
+    choose("");
+    page().show();
+    const auto focusAfter = [&](ImageRadioButton *from, Qt::Key key) {
+        from->setFocus();
+        QTest::keyClick(from, key);
+        return page().focusWidget();
+    };
+    EXPECT_EQ(focusAfter(item("香港"), Qt::Key_Right), item("日本"));
+    EXPECT_EQ(focusAfter(item("日本"), Qt::Key_Down), item("台湾")); // the row below, same column
+    EXPECT_EQ(focusAfter(item("香港"), Qt::Key_Up), page().autoRouteBtn());
+    // Nothing further that way: the focus stays.
+    EXPECT_EQ(focusAfter(item("马来西亚"), Qt::Key_Right), item("马来西亚"));
+    EXPECT_EQ(focusAfter(item("马来西亚"), Qt::Key_Down), item("马来西亚"));
+
+    QTest::keyClick(item("日本"), Qt::Key_Space);
+    EXPECT_TRUE(item("日本")->isChecked());
+    QTest::keyClick(item("美国"), Qt::Key_Return);
+    EXPECT_EQ(reports.back(), Report(std::nullopt, "升级会员后可解锁使用"));
+
+    const auto accessible = [](ImageRadioButton *node) {
+        return QAccessible::queryAccessibleInterface(node);
+    };
+    EXPECT_EQ(accessible(item("日本"))->role(), QAccessible::RadioButton);
+    EXPECT_EQ(accessible(item("日本"))->text(QAccessible::Name), QStringLiteral("日本"));
+    EXPECT_TRUE(accessible(item("日本"))->state().checked);
+    EXPECT_FALSE(accessible(item("香港"))->state().checked);
+    EXPECT_FALSE(accessible(item("香港"))->state().disabled);
+    EXPECT_EQ(accessible(item("美国"))->text(QAccessible::Name), QStringLiteral("美国（已锁定）"));
+    EXPECT_TRUE(accessible(item("美国"))->state().disabled);
+    EXPECT_EQ(accessible(item("美国"))->childCount(), 0); // circle and padlock are its parts
+    accessible(item("香港"))->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_TRUE(item("香港")->isChecked());
 }
 
 // A refresh that locks the selected node takes the selection with it: no later tap unlocks it.

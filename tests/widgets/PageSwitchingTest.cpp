@@ -13,10 +13,12 @@
 
 TEST_F(ConsoleFixture, PagesAreReachedFromTheHomeViewAndTheToolbar)
 {
-    ConsolePageContainer *container = console().otherWorkView();
-    EXPECT_TRUE(console().otherWorkView()->isHidden());
+    // The pages' container is built when the first page opens, not at start.
+    EXPECT_TRUE(console().findChildren<ConsolePageContainer *>().isEmpty());
 
     press(ConsoleTag::userTab); // the member centre tab
+    ASSERT_EQ(console().findChildren<ConsolePageContainer *>().size(), 1);
+    ConsolePageContainer *container = console().otherWorkView();
     EXPECT_FALSE(container->isHidden());
     EXPECT_TRUE(console().mainWorkView()->isHidden());
     EXPECT_EQ(container->marker()->x(), 4 * 184);

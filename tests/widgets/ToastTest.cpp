@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
@@ -32,6 +33,11 @@ TEST(ToastWindowController, FadesInStaysTwoSecondsAndFadesOut)
     EXPECT_TRUE(toast.testAttribute(Qt::WA_ShowWithoutActivating));
     EXPECT_TRUE(toast.windowFlags() & Qt::WindowDoesNotAcceptFocus);
     EXPECT_TRUE(toast.windowFlags() & Qt::WindowTransparentForInput); // never blocks a click
+    // Screen readers announce it as an alert that reads its message.
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&toast);
+    ASSERT_TRUE(accessible);
+    EXPECT_EQ(accessible->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(accessible->text(QAccessible::Name), QStringLiteral("登录成功！"));
 
     toast.showHud();
     EXPECT_EQ(toast.fade()->duration(), 350);
