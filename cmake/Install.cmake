@@ -41,10 +41,13 @@ file(RELATIVE_PATH orvane_provider_contents "${ORVANE_BUNDLE_DIR}" "${orvane_pro
 install(FILES "${ORVANE_BUNDLE_DIR}/${orvane_provider_contents}/Info.json"
         DESTINATION "${ORVANE_INSTALL_BUNDLE_DIR}/${orvane_provider_contents}")
 
-# Resources: the artwork straight from the sources, the compiled translations from the bundle in
-# the build tree (one .qm per .ts), and the installer check script.
+# Resources: the SVG artwork straight from the sources and the PNGs rendered from it at build time
+# (tools/artwork; by name, so none left over from older builds), the compiled translations from
+# the bundle in the build tree (one .qm per .ts), and the installer check script.
 set(orvane_install_resources "${ORVANE_INSTALL_BUNDLE_DIR}/Contents/Resources")
 install(DIRECTORY "${CMAKE_SOURCE_DIR}/resources/images" DESTINATION "${orvane_install_resources}")
+get_property(orvane_artwork_files GLOBAL PROPERTY ORVANE_ARTWORK_FILES)
+install(FILES ${orvane_artwork_files} DESTINATION "${orvane_install_resources}/images")
 file(GLOB orvane_ts_files CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/resources/translations/*.ts")
 set(orvane_qm_files)
 foreach(ts_file IN LISTS orvane_ts_files)

@@ -32,8 +32,9 @@ set(CPACK_DEBIAN_FILE_NAME "DEB-DEFAULT")
 # Service will do for the keychain, so the keyring is only suggested.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The tunnel service runs the userspace WireGuard engine; its package scripts enable the
-# service's socket and sweep the host when the package goes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "wireguard-go")
+# service's socket and sweep the host when the package goes. The client loads libsecret when it
+# first needs the keychain (src/platform/Keychain.cpp), so dpkg-shlibdeps does not see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "wireguard-go, libsecret-1-0 (>= 0.18)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${CMAKE_SOURCE_DIR}/resources/packaging/tunnel-service/postinst"
     "${CMAKE_SOURCE_DIR}/resources/packaging/tunnel-service/prerm"
