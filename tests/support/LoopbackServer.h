@@ -46,5 +46,49 @@ private:
     std::thread m_thread;
 };
 
+// A base URL behind a network that swallows requests: connections are accepted and whatever
+// they send is read, but nothing is ever answered. They stay open until the server goes.
+class SilentServer
+{
+public:
+    SilentServer();
+    ~SilentServer();
+
+    SilentServer(const SilentServer &) = delete;
+    SilentServer &operator=(const SilentServer &) = delete;
+
+    std::string origin() const;
+    int connections() const; // accepted so far
+    std::size_t bytesReceived() const;
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+    int m_wake[2] = {-1, -1};
+    mutable std::mutex m_mutex;
+    int m_connections = 0;
+    std::size_t m_bytes = 0;
+    std::thread m_thread;
+};
+
+// A base URL behind a network that drops packets: a listening port whose backlog is full, so
+// the kernel drops every new handshake and connecting never completes.
+class DroppingPort
+{
+public:
+    DroppingPort();
+    ~DroppingPort();
+
+    DroppingPort(const DroppingPort &) = delete;
+    DroppingPort &operator=(const DroppingPort &) = delete;
+
+    std::string origin() const;
+
+private:
+    int m_socket = -1;
+    int m_port = 0;
+    std::vector<int> m_filling; // the connections that fill the backlog
+};
+
 // A loopback port nothing listens on: connecting is refused.
 int refusedPort();
