@@ -1,6 +1,6 @@
 #include "TunnelData.h"
 
-#include "tunnelservice/TunnelSpec.h"
+#include "tunnelservice/TunnelParameters.h"
 
 namespace TunnelProvider {
 

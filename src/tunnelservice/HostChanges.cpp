@@ -187,7 +187,7 @@ std::vector<Netlink::Rule> HostChanges::rules() const
     return rules;
 }
 
-std::error_code HostChanges::bringUp(const TunnelSpec &tunnel, std::string &error)
+std::error_code HostChanges::bringUp(const TunnelParameters &tunnel, std::string &error)
 {
     const auto index = m_netlink.linkIndex(m_settings.interface);
     if (!index) {

@@ -3,7 +3,7 @@
 #include "Journal.h"
 #include "Netlink.h"
 #include "Resolver.h"
-#include "TunnelSpec.h"
+#include "TunnelParameters.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -50,7 +50,7 @@ public:
 
     // Addresses, MTU, the firewall table, the marks' sysctl, the tunnel's routing table and the
     // policy rules, in that order; the rules come last, once the table is whole.
-    std::error_code bringUp(const TunnelSpec &tunnel, std::string &error);
+    std::error_code bringUp(const TunnelParameters &tunnel, std::string &error);
 
     // Routes the direct networks of the new routing before it stops routing those of the old:
     // no connection falls between the two.

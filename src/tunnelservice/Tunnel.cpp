@@ -28,8 +28,8 @@ const char *modeName(RoutingMode mode)
 
 } // namespace
 
-Tunnel::Tunnel(TunnelSpec spec, HostChanges &host, std::unique_ptr<Engine> engine)
-    : m_spec(std::move(spec))
+Tunnel::Tunnel(TunnelParameters parameters, HostChanges &host, std::unique_ptr<Engine> engine)
+    : m_parameters(std::move(parameters))
     , m_host(host)
     , m_engine(std::move(engine))
 { }
@@ -41,16 +41,16 @@ Tunnel::~Tunnel()
     log("tunnel down");
 }
 
-std::unique_ptr<Tunnel> Tunnel::bringUp(const TunnelSpec &spec,
+std::unique_ptr<Tunnel> Tunnel::bringUp(const TunnelParameters &parameters,
                                         HostChanges &host,
                                         const std::filesystem::path &engineProgram,
                                         std::string &error)
 {
     host.sweep();
     const std::string interface = host.settings().interface;
-    log("bringing up " + interface + " to " + spec.peer.endpoint.text() + " (peer "
-        + spec.peer.publicKey.masked() + ", key " + spec.privateKey.masked() + ", "
-        + modeName(spec.routing.mode) + " mode)");
+    log("bringing up " + interface + " to " + parameters.peer.endpoint.text() + " (peer "
+        + parameters.peer.publicKey.masked() + ", key " + parameters.privateKey.masked() + ", "
+        + modeName(parameters.routing.mode) + " mode)");
     if (const auto code = host.announceInterface()) {
         error = "cannot write the journal: " + code.message();
         return nullptr;
@@ -60,20 +60,20 @@ std::unique_ptr<Tunnel> Tunnel::bringUp(const TunnelSpec &spec,
         host.sweep();
         return nullptr;
     }
-    std::unique_ptr<Tunnel> tunnel(new Tunnel(spec, host, std::move(engine)));
+    std::unique_ptr<Tunnel> tunnel(new Tunnel(parameters, host, std::move(engine)));
     if (const auto code = host.recordEngine(*tunnel->m_engine)) {
         error = "cannot write the journal: " + code.message();
         return nullptr;
     }
     // The mark goes in the same transaction as the peer, or the first handshake would go the
     // wrong way.
-    if (tunnel->m_engine->set("private_key=" + spec.privateKey.hex()
+    if (tunnel->m_engine->set("private_key=" + parameters.privateKey.hex()
                                   + "\nfwmark=" + std::to_string(host.settings().fwmark)
-                                  + "\nreplace_peers=true\n" + peerLines(spec.peer),
+                                  + "\nreplace_peers=true\n" + peerLines(parameters.peer),
                               error)
-        || host.bringUp(spec, error))
+        || host.bringUp(parameters, error))
         return nullptr;
-    if (spec.routing.mode == RoutingMode::global && host.useTunnelDns(spec.dns, error))
+    if (parameters.routing.mode == RoutingMode::global && host.useTunnelDns(parameters.dns, error))
         return nullptr;
     return tunnel;
 }
@@ -86,39 +86,39 @@ bool Tunnel::checkHandshake()
     const auto peers = m_engine->peers(error);
     if (!peers)
         return false;
-    const auto peer = peers->find(m_spec.peer.publicKey.hex());
+    const auto peer = peers->find(m_parameters.peer.publicKey.hex());
     if (peer == peers->end() || peer->second.lastHandshakeSeconds == 0)
         return false;
     m_state = State::up;
-    log("handshake with " + m_spec.peer.endpoint.text() + ": the tunnel is up");
+    log("handshake with " + m_parameters.peer.endpoint.text() + ": the tunnel is up");
     return true;
 }
 
 std::error_code Tunnel::switchPeer(const Peer &peer, std::string &error)
 {
     std::string lines = peerLines(peer);
-    if (!(peer.publicKey == m_spec.peer.publicKey))
-        lines += "public_key=" + m_spec.peer.publicKey.hex() + "\nremove=true\n";
+    if (!(peer.publicKey == m_parameters.peer.publicKey))
+        lines += "public_key=" + m_parameters.peer.publicKey.hex() + "\nremove=true\n";
     if (const auto code = m_engine->set(lines, error))
         return code;
     log("switched to peer " + peer.publicKey.masked() + " at " + peer.endpoint.text());
-    m_spec.peer = peer;
+    m_parameters.peer = peer;
     m_state = State::connecting;
     return {};
 }
 
 std::error_code Tunnel::switchRouting(const Routing &routing, std::string &error)
 {
-    const Routing previous = m_spec.routing;
+    const Routing previous = m_parameters.routing;
     if (const auto code = m_host.switchRouting(previous, routing, error))
         return code;
-    m_spec.routing = routing;
+    m_parameters.routing = routing;
     // The tunnel's DNS servers serve global mode; rule mode keeps the system's.
     std::error_code code;
     if (previous.mode == RoutingMode::global && routing.mode == RoutingMode::rule)
         code = m_host.restoreDns(error);
     else if (previous.mode == RoutingMode::rule && routing.mode == RoutingMode::global)
-        code = m_host.useTunnelDns(m_spec.dns, error);
+        code = m_host.useTunnelDns(m_parameters.dns, error);
     log(std::string("routing mode ") + modeName(routing.mode) + ", "
         + std::to_string(routing.direct.size()) + " direct networks");
     return code;
@@ -128,14 +128,14 @@ nlohmann::json Tunnel::status()
 {
     nlohmann::json status = {{"state", m_state == State::up ? "up" : "connecting"},
                              {"interface", m_host.settings().interface},
-                             {"endpoint", m_spec.peer.endpoint.text()},
-                             {"mode", modeName(m_spec.routing.mode)},
+                             {"endpoint", m_parameters.peer.endpoint.text()},
+                             {"mode", modeName(m_parameters.routing.mode)},
                              {"lastHandshake", 0},
                              {"rxBytes", 0},
                              {"txBytes", 0}};
     std::string error;
     if (const auto peers = m_engine->peers(error)) {
-        if (const auto peer = peers->find(m_spec.peer.publicKey.hex()); peer != peers->end()) {
+        if (const auto peer = peers->find(m_parameters.peer.publicKey.hex()); peer != peers->end()) {
             status["lastHandshake"] = peer->second.lastHandshakeSeconds;
             status["rxBytes"] = peer->second.rxBytes;
             status["txBytes"] = peer->second.txBytes;

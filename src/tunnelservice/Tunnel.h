@@ -2,7 +2,7 @@
 
 #include "Engine.h"
 #include "HostChanges.h"
-#include "TunnelSpec.h"
+#include "TunnelParameters.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,7 +22,7 @@ public:
     enum class State { connecting, up };
 
     // Nothing, with the reason, when it cannot come up; whatever it did is swept then.
-    static std::unique_ptr<Tunnel> bringUp(const TunnelSpec &spec,
+    static std::unique_ptr<Tunnel> bringUp(const TunnelParameters &parameters,
                                            HostChanges &host,
                                            const std::filesystem::path &engineProgram,
                                            std::string &error);
@@ -46,9 +46,9 @@ public:
     nlohmann::json status();
 
 private:
-    Tunnel(TunnelSpec spec, HostChanges &host, std::unique_ptr<Engine> engine);
+    Tunnel(TunnelParameters parameters, HostChanges &host, std::unique_ptr<Engine> engine);
 
-    TunnelSpec m_spec;
+    TunnelParameters m_parameters;
     HostChanges &m_host;
     std::unique_ptr<Engine> m_engine;
     State m_state = State::connecting;

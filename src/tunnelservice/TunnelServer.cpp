@@ -279,13 +279,14 @@ void TunnelServer::bringUp(unsigned long id,
         return;
     }
     std::string problem;
-    const auto spec = request.contains("tunnel") ? TunnelRequest::tunnel(request["tunnel"], problem)
-                                                 : std::nullopt;
-    if (!spec) {
+    const auto parameters = request.contains("tunnel")
+                                ? TunnelRequest::tunnel(request["tunnel"], problem)
+                                : std::nullopt;
+    if (!parameters) {
         error(id, requestId, problem.empty() ? "\"tunnel\" must be an object" : problem);
         return;
     }
-    m_tunnel = Tunnel::bringUp(*spec, m_host, m_options.engineProgram, problem);
+    m_tunnel = Tunnel::bringUp(*parameters, m_host, m_options.engineProgram, problem);
     if (!m_tunnel) {
         log("cannot bring the tunnel up: " + problem);
         error(id, requestId, problem);

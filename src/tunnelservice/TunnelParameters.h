@@ -32,7 +32,7 @@ struct Routing
 };
 
 // Everything a tunnel is brought up with.
-struct TunnelSpec
+struct TunnelParameters
 {
     WireGuardKey privateKey;
     std::vector<IpPrefix> addresses; // the device's tunnel addresses
@@ -52,7 +52,7 @@ inline constexpr std::size_t mostAddresses = 8;
 inline constexpr std::size_t mostDnsServers = 8;
 inline constexpr std::size_t mostDirectNetworks = 4096;
 
-std::optional<TunnelSpec> tunnel(const nlohmann::json &value, std::string &error);
+std::optional<TunnelParameters> tunnel(const nlohmann::json &value, std::string &error);
 std::optional<Peer> peer(const nlohmann::json &value, std::string &error);
 // {"mode": "global" | "rule", "direct": [networks]}; "direct" may be left out.
 std::optional<Routing> routing(const nlohmann::json &value, std::string &error);

@@ -1,8 +1,8 @@
-#include "TunnelSpec.h"
+#include "TunnelParameters.h"
 
 namespace TunnelService {
 
-bool TunnelSpec::hasIpv6() const
+bool TunnelParameters::hasIpv6() const
 {
     return std::any_of(addresses.begin(), addresses.end(), [](const IpPrefix &address) {
         return address.family == AF_INET6;
@@ -150,7 +150,7 @@ std::optional<Routing> routing(const nlohmann::json &value, std::string &error)
     return result;
 }
 
-std::optional<TunnelSpec> tunnel(const nlohmann::json &value, std::string &error)
+std::optional<TunnelParameters> tunnel(const nlohmann::json &value, std::string &error)
 {
     if (!object(value, "tunnel", error))
         return std::nullopt;
@@ -184,12 +184,12 @@ std::optional<TunnelSpec> tunnel(const nlohmann::json &value, std::string &error
             return std::nullopt;
         }
     }
-    return TunnelSpec{*privateKey,
-                      std::move(*addresses),
-                      int(*mtu),
-                      *parsedPeer,
-                      std::move(*parsedRouting),
-                      std::move(*dns)};
+    return TunnelParameters{*privateKey,
+                            std::move(*addresses),
+                            int(*mtu),
+                            *parsedPeer,
+                            std::move(*parsedRouting),
+                            std::move(*dns)};
 }
 
 std::optional<std::vector<Endpoint>> endpoints(const nlohmann::json &value, std::string &error)

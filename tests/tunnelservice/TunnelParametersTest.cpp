@@ -1,4 +1,4 @@
-#include "tunnelservice/TunnelSpec.h"
+#include "tunnelservice/TunnelParameters.h"
 
 #include <gtest/gtest.h>
 
@@ -27,22 +27,22 @@ std::string refusal(nlohmann::json tunnel)
 
 } // namespace
 
-TEST(TunnelSpec, ReadsATunnelWithItsDefaults)
+TEST(TunnelParameters, ReadsATunnelWithItsDefaults)
 {
     std::string error;
-    const auto spec = TunnelRequest::tunnel(validTunnel(), error);
-    ASSERT_TRUE(spec) << error;
-    EXPECT_EQ(spec->mtu, 1420);
-    EXPECT_EQ(spec->peer.keepalive, 25);
-    EXPECT_EQ(spec->peer.endpoint.text(), "[2001:db8::10]:51820");
-    EXPECT_EQ(spec->routing.mode, RoutingMode::rule);
-    EXPECT_TRUE(spec->hasIpv6());
-    EXPECT_EQ(spec->privateKey.masked(), "yFnB****Zng=");
-    EXPECT_EQ(spec->privateKey.hex().size(), 64u);
+    const auto parameters = TunnelRequest::tunnel(validTunnel(), error);
+    ASSERT_TRUE(parameters) << error;
+    EXPECT_EQ(parameters->mtu, 1420);
+    EXPECT_EQ(parameters->peer.keepalive, 25);
+    EXPECT_EQ(parameters->peer.endpoint.text(), "[2001:db8::10]:51820");
+    EXPECT_EQ(parameters->routing.mode, RoutingMode::rule);
+    EXPECT_TRUE(parameters->hasIpv6());
+    EXPECT_EQ(parameters->privateKey.masked(), "yFnB****Zng=");
+    EXPECT_EQ(parameters->privateKey.hex().size(), 64u);
 }
 
 // Each member is checked on its own, and the error names it.
-TEST(TunnelSpec, RefusesEveryMemberThatDoesNotFit)
+TEST(TunnelParameters, RefusesEveryMemberThatDoesNotFit)
 {
     const std::vector<std::pair<const char *, nlohmann::json>> cases = {
         {"privateKey", "yFnBNoXiTdqB+bqRJONcLPgXwPX/mumACD1i9BO6Zn=="}, // 31 bytes
