@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QImage>
+#include <QPainter>
 #include <QSize>
 #include <QString>
+#include <QSvgRenderer>
 
 #include <array>
 
@@ -37,6 +40,18 @@ inline QString fileName(const QString &base, QSize size, qreal ratio)
 inline QSize pixelSize(QSize size, qreal ratio)
 {
     return size * ratio;
+}
+
+// The whole SVG drawn into the whole image, antialiased on transparency: how the build renders
+// the PNGs, and how the client draws a picture it has no PNG for, so the two look the same.
+inline QImage render(QSvgRenderer &renderer, QSize pixels)
+{
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter);
+    return image;
 }
 
 } // namespace ArtworkFiles

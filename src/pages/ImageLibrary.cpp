@@ -9,7 +9,6 @@
 #include <QGuiApplication>
 #include <QHash>
 #include <QImageReader>
-#include <QPainter>
 #include <QScreen>
 #include <QSvgRenderer>
 
@@ -121,12 +120,8 @@ QPixmap ImageLibrary::pixmap(const QString &name, QSize size, qreal pixelRatio)
         }
         if (size.isEmpty())
             size = renderer.defaultSize();
-        picture = QPixmap(size * pixelRatio);
-        picture.fill(Qt::transparent);
-        QPainter painter(&picture);
-        painter.setRenderHint(QPainter::Antialiasing);
-        renderer.render(&painter);
-        painter.end();
+        picture = QPixmap::fromImage(
+            ArtworkFiles::render(renderer, ArtworkFiles::pixelSize(size, pixelRatio)));
         picture.setDevicePixelRatio(pixelRatio);
     }
     cache.insert(key, picture);

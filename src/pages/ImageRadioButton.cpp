@@ -204,14 +204,8 @@ void ImageRadioButton::onTapButtonWithSender()
     endEditing();
     if (m_isChecked)
         return;
-    if (!m_isLocked) {
-        m_radiobtn->setChecked(true);
-        m_isChecked = true;
-        QAccessible::State changed;
-        changed.checked = true;
-        QAccessibleStateChangeEvent event(this, changed);
-        QAccessible::updateAccessibility(&event);
-    }
+    if (!m_isLocked)
+        setItemState(State::selected);
     if (nodeTapBlock)
         nodeTapBlock(this, m_isLocked);
 }

@@ -9,11 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImage>
-#include <QPainter>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QSvgRenderer>
 
 #include <cstdio>
 
@@ -73,15 +70,9 @@ int main(int argc, char **argv)
             size = QSize(match.captured(1).toInt(), match.captured(2).toInt());
         }
         for (const qreal ratio : ArtworkFiles::ratios) {
-            // As ImageLibrary draws it at run time: the whole picture into the whole image.
-            QImage image(ArtworkFiles::pixelSize(size.isEmpty() ? renderer.defaultSize() : size,
-                                                 ratio),
-                         QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::transparent);
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            renderer.render(&painter);
-            painter.end();
+            const QImage image = ArtworkFiles::render(
+                renderer,
+                ArtworkFiles::pixelSize(size.isEmpty() ? renderer.defaultSize() : size, ratio));
 
             // Written whole or not at all, so an interrupted build leaves no half picture.
             QSaveFile file(output.filePath(ArtworkFiles::fileName(base, size, ratio)));
