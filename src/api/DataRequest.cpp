@@ -2,6 +2,8 @@
 
 #include "platform/Dispatch.h"
 
+#include <utility>
+
 namespace {
 
 bool isFragment(const DataResponse &response)
@@ -22,14 +24,46 @@ DataRequest::DataRequest(URLRequest request)
 
 DataRequest &DataRequest::responseJSON(JSONReadingOptions options, Completion completion)
 {
+    if (m_cancelled)
+        return *this;
     m_completions.emplace_back(options, std::move(completion));
     if (m_response)
         Platform::mainQueue().async([self = shared_from_this()] { self->deliver(); });
     return *this;
 }
 
+DataRequest &DataRequest::onStage(StageHandler handler)
+{
+    m_stageHandler = std::move(handler);
+    return *this;
+}
+
+void DataRequest::cancel()
+{
+    if (std::exchange(m_cancelled, true))
+        return;
+    m_completions.clear();
+    m_stageHandler = nullptr;
+    if (auto stop = std::exchange(m_stopTransfer, nullptr))
+        stop();
+}
+
+void DataRequest::reach(ExchangeStage stage)
+{
+    if (m_cancelled)
+        return;
+    if (stage == ExchangeStage::connected)
+        m_sent = true;
+    if (m_stageHandler)
+        m_stageHandler(stage);
+}
+
 void DataRequest::finish(DataResponse response)
 {
+    m_stopTransfer = nullptr;
+    m_stageHandler = nullptr; // its captures may hold whoever holds this request
+    if (m_cancelled)
+        return;
     m_response = std::move(response);
     deliver();
 }

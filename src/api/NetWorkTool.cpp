@@ -121,28 +121,47 @@ bool KvNetWorkError::isSessionExpired() const
     return m_kind == Kind::msg && m_text.starts_with("[40101]");
 }
 
-std::optional<std::string> NetWorkTool::buildRequest(const std::string &path,
-                                                     HTTPMethod method,
-                                                     const std::optional<Parameters> &parameters,
-                                                     BaseUrlPolicy policy,
-                                                     SuccessHandler success,
-                                                     FailureHandler failure)
+std::optional<NetWorkTool::SentRequest> NetWorkTool::buildRequest(
+    const std::string &path,
+    HTTPMethod method,
+    const std::optional<Parameters> &parameters,
+    BaseUrlPolicy policy,
+    SuccessHandler success,
+    FailureHandler failure,
+    std::shared_ptr<SingleDelivery> delivery)
 {
     auto base = pickBaseUrl(policy);
     if (!base)
         return std::nullopt;
+    const bool once = delivery != nullptr;
     const auto headers = requestHeaders(storedToken(), Platform::Bundle::main().shortVersion());
     auto request = SessionManager::defaultManager().request(composeUrl(*base, path),
                                                             method,
                                                             parameters,
                                                             JSONEncoding::defaultEncoding(),
-                                                            headers);
+                                                            headers,
+                                                            std::move(delivery));
+    std::weak_ptr<DataRequest> exchange = request;
     request->responseJSON({.allowFragments = true},
                           [success = std::move(success),
-                           failure = std::move(failure)](const DataResponse &response) {
-                              handleResponse(response, failure, KvApi::successCode, success);
+                           failure = std::move(failure),
+                           once,
+                           exchange](const DataResponse &response) {
+                              const auto sent = exchange.lock();
+                              if (!once || !sent || !sent->wasSent() || !response.error()) {
+                                  handleResponse(response, failure, KvApi::successCode, success);
+                                  return;
+                              }
+                              const auto delivered = [&](const KvNetWorkError &error) {
+                                  if (failure)
+                                      failure(error.kind() == KvNetWorkError::Kind::invalidHost
+                                                  ? KvNetWorkError::msg(
+                                                      localizedDescription(*response.error()))
+                                                  : error);
+                              };
+                              handleResponse(response, delivered, KvApi::successCode, success);
                           });
-    return base;
+    return SentRequest{*base, std::move(request)};
 }
 
 bool BaseUrlPolicy::hasTried(const std::string &base) const
@@ -163,17 +182,15 @@ std::vector<std::string> BaseUrlPolicy::candidates() const
     return {};
 }
 
-std::optional<std::string> NetWorkTool::pickBaseUrl(BaseUrlPolicy policy)
+std::optional<std::string> NetWorkTool::nextBaseUrl(BaseUrlPolicy policy)
 {
-    UserDefaults defaults = UserDefaults::standard();
-    const auto pinned = defaults.string(UserDefaultsCacheKeys::lastOkHost);
-    const bool hasPin = pinned && !Platform::Text::isBlank(*pinned);
-    if (hasPin && !policy.hasTried(*pinned))
+    const auto pinned = UserDefaults::standard().string(UserDefaultsCacheKeys::lastOkHost);
+    if (pinned && !Platform::Text::isBlank(*pinned) && !policy.hasTried(*pinned))
         return pinned;
     if (policy.kind() == BaseUrlPolicy::Kind::lastBaseOnly || !policy.counter())
         return std::nullopt;
 
-    int &counter = *policy.counter();
+    const int counter = *policy.counter();
     const auto candidates = policy.candidates();
     const std::size_t first = counter >= 0 && std::size_t(counter) < candidates.size()
                                   ? std::size_t(counter)
@@ -183,10 +200,21 @@ std::optional<std::string> NetWorkTool::pickBaseUrl(BaseUrlPolicy policy)
         if (!policy.hasTried(candidate))
             return candidate;
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> NetWorkTool::pickBaseUrl(BaseUrlPolicy policy)
+{
+    if (auto base = nextBaseUrl(policy))
+        return base;
+    if (policy.kind() == BaseUrlPolicy::Kind::lastBaseOnly || !policy.counter())
+        return std::nullopt;
     // Every base has been tried: start from the top next time.
-    if (hasPin && policy.hasTried(*pinned))
+    UserDefaults defaults = UserDefaults::standard();
+    const auto pinned = defaults.string(UserDefaultsCacheKeys::lastOkHost);
+    if (pinned && !Platform::Text::isBlank(*pinned) && policy.hasTried(*pinned))
         defaults.remove(UserDefaultsCacheKeys::lastOkHost);
-    counter = 0;
+    *policy.counter() = 0;
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DataRequest.h"
 #include "DataResponse.h"
 #include "ParameterEncoding.h"
 #include "URLRequest.h"
@@ -9,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -129,19 +131,31 @@ public:
     using SuccessHandler = std::function<void(const nlohmann::json &data)>;
     using FailureHandler = std::function<void(const KvNetWorkError &error)>;
 
+    struct SentRequest
+    {
+        std::string base;
+        std::shared_ptr<DataRequest> exchange;
+    };
+
     // Sends a request through the base URL the policy picks, with the standard headers and a JSON
     // body, and interprets the answer with handleResponse on the main queue. Returns the base
-    // URL used, or nothing when the policy had none to give and nothing was sent.
-    static std::optional<std::string> buildRequest(const std::string &path,
+    // URL used and the exchange, or nothing when the policy had none to give and nothing was
+    // sent. With a delivery, the request goes out only if it claims it; once it has gone out, a
+    // base that stops answering is reported as the transport's error, not as one to move on
+    // from, since the server may have acted on it.
+    static std::optional<SentRequest> buildRequest(const std::string &path,
                                                    HTTPMethod method,
                                                    const std::optional<Parameters> &parameters,
                                                    BaseUrlPolicy policy,
                                                    SuccessHandler success,
-                                                   FailureHandler failure);
+                                                   FailureHandler failure,
+                                                   std::shared_ptr<SingleDelivery> delivery = {});
 
     // The base URL a request is to use now, or nothing: a used-up rotation resets its counter
     // and forgets a pinned base that the request found dead.
     static std::optional<std::string> pickBaseUrl(BaseUrlPolicy policy);
+    // The one pickBaseUrl would give, without resetting anything when there is none.
+    static std::optional<std::string> nextBaseUrl(BaseUrlPolicy policy);
 
     // The stored backup base URLs in their order, then the built-ins they lack. Blank entries
     // are left out; a stored list with any non-text element counts as none.

@@ -8,10 +8,12 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <utility>
 
 #include <sys/utsname.h>
 
@@ -65,9 +67,31 @@ URLError::Code errorCode(CURLcode code, bool tooLarge)
 
 } // namespace
 
+// This is the one lock of the client's logic.
+struct SessionManager::Inbox
+{
+    std::mutex mutex;
+    std::vector<void *> starting;
+    std::vector<std::uint64_t> cancelled; // transfer numbers, which unlike handles are never reused
+    std::uint64_t lastNumber = 0;
+    CURLM *multi = nullptr; // null once the session has gone
+    bool stopping = false;
+
+    void cancel(std::uint64_t number)
+    {
+        std::lock_guard lock(mutex);
+        if (!multi)
+            return;
+        cancelled.push_back(number);
+        curl_multi_wakeup(multi);
+    }
+};
+
 struct SessionManager::Transfer
 {
     std::shared_ptr<DataRequest> request;
+    std::shared_ptr<SingleDelivery> delivery;
+    std::uint64_t number = 0;
     URLRequest sent;
     CURL *easy = nullptr;
     curl_slist *headerList = nullptr;
@@ -75,7 +99,23 @@ struct SessionManager::Transfer
     std::string received;
     HTTPHeaders responseHeaders;
     bool tooLarge = false;
+    bool answering = false;
     DataResponse::Clock::time_point start;
+
+    void reach(ExchangeStage stage) const
+    {
+        Platform::mainQueue().async([request = request, stage] { request->reach(stage); });
+    }
+
+    // Called once the connection is up, right before the request is written.
+    static int beforeSending(void *context, char *, char *, int, int)
+    {
+        auto *transfer = static_cast<Transfer *>(context);
+        if (transfer->delivery && !transfer->delivery->claim())
+            return CURL_PREREQFUNC_ABORT;
+        transfer->reach(ExchangeStage::connected);
+        return CURL_PREREQFUNC_OK;
+    }
 
     ~Transfer()
     {
@@ -100,6 +140,8 @@ struct SessionManager::Transfer
     {
         auto *transfer = static_cast<Transfer *>(context);
         const std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/") && !std::exchange(transfer->answering, true))
+            transfer->reach(ExchangeStage::answering);
         if (line.starts_with("HTTP/")) {
             transfer->responseHeaders.clear(); // a new answer, after 1xx or a proxy's
         } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
@@ -183,17 +225,20 @@ SessionManager &SessionManager::defaultManager()
 
 SessionManager::SessionManager(Configuration configuration)
     : m_configuration(std::move(configuration))
+    , m_inbox(std::make_shared<Inbox>())
 {
     initialiseCurlOnce();
     m_multi = curl_multi_init();
+    m_inbox->multi = m_multi;
     m_worker = std::thread([this] { run(); });
 }
 
 SessionManager::~SessionManager()
 {
     {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
+        std::lock_guard lock(m_inbox->mutex);
+        m_inbox->stopping = true;
+        m_inbox->multi = nullptr;
     }
     curl_multi_wakeup(m_multi);
     m_worker.join();
@@ -207,7 +252,8 @@ std::shared_ptr<DataRequest> SessionManager::request(const std::string &url,
                                                      HTTPMethod method,
                                                      const std::optional<Parameters> &parameters,
                                                      const ParameterEncoding &encoding,
-                                                     const std::optional<HTTPHeaders> &headers)
+                                                     const std::optional<HTTPHeaders> &headers,
+                                                     std::shared_ptr<SingleDelivery> delivery)
 {
     URLRequest sent;
     sent.url = url;
@@ -229,6 +275,7 @@ std::shared_ptr<DataRequest> SessionManager::request(const std::string &url,
 
     auto transfer = std::make_unique<Transfer>();
     transfer->request.reset(new DataRequest(sent));
+    transfer->delivery = std::move(delivery);
     transfer->sent = std::move(sent);
     transfer->maximumBodySize = m_configuration.maximumBodySize;
     transfer->start = DataResponse::Clock::now();
@@ -247,6 +294,8 @@ std::shared_ptr<DataRequest> SessionManager::request(const std::string &url,
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer.get());
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Transfer::writeHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer.get());
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Transfer::beforeSending);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, transfer.get());
 
     for (const auto &[name, value] : request.headers) {
         // curl writes Accept-Encoding itself so that it can also decode what it asked for.
@@ -282,8 +331,14 @@ std::shared_ptr<DataRequest> SessionManager::request(const std::string &url,
 
     auto started = transfer->request;
     {
-        std::lock_guard lock(m_mutex);
-        m_waiting.push_back(easy);
+        std::lock_guard lock(m_inbox->mutex);
+        transfer->number = ++m_inbox->lastNumber;
+        started->m_stopTransfer = [inbox = std::weak_ptr<Inbox>(m_inbox),
+                                   number = transfer->number] {
+            if (const auto alive = inbox.lock())
+                alive->cancel(number);
+        };
+        m_inbox->starting.push_back(easy);
         m_live.emplace(easy, std::move(transfer));
     }
     curl_multi_wakeup(m_multi);
@@ -304,14 +359,18 @@ void SessionManager::fail(const std::shared_ptr<DataRequest> &request, ResponseE
 void SessionManager::run()
 {
     for (;;) {
+        std::vector<std::uint64_t> cancelled;
         {
-            std::lock_guard lock(m_mutex);
-            if (m_stopping)
+            std::lock_guard lock(m_inbox->mutex);
+            if (m_inbox->stopping)
                 return;
-            for (void *easy : m_waiting)
+            for (void *easy : m_inbox->starting)
                 curl_multi_add_handle(m_multi, easy);
-            m_waiting.clear();
+            m_inbox->starting.clear();
+            cancelled.swap(m_inbox->cancelled);
         }
+        for (const std::uint64_t number : cancelled)
+            stop(number);
         int running = 0;
         curl_multi_perform(m_multi, &running);
         int left = 0;
@@ -323,11 +382,28 @@ void SessionManager::run()
     }
 }
 
+// Removing a transfer before its end closes its connection rather than keeping it for reuse.
+void SessionManager::stop(std::uint64_t number)
+{
+    std::unique_ptr<Transfer> transfer;
+    {
+        std::lock_guard lock(m_inbox->mutex);
+        const auto it = std::find_if(m_live.begin(), m_live.end(), [number](const auto &live) {
+            return live.second->number == number;
+        });
+        if (it == m_live.end())
+            return; // it had ended already
+        transfer = std::move(it->second);
+        m_live.erase(it);
+    }
+    curl_multi_remove_handle(m_multi, transfer->easy);
+}
+
 void SessionManager::finish(void *easy, int result)
 {
     std::unique_ptr<Transfer> transfer;
     {
-        std::lock_guard lock(m_mutex);
+        std::lock_guard lock(m_inbox->mutex);
         auto it = m_live.find(easy);
         if (it == m_live.end())
             return;

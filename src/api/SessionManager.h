@@ -6,6 +6,7 @@
 #include "platform/Bundle.h"
 
 #include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -52,29 +53,33 @@ public:
     const Configuration &configuration() const { return m_configuration; }
 
     // Starts an exchange at once. A URL that is not an http or https URL, or parameters that
-    // cannot be encoded, complete it with that error without touching the network.
+    // cannot be encoded, complete it with that error without touching the network. With a
+    // delivery shared with other exchanges, the request is sent only if this exchange claims it.
     std::shared_ptr<DataRequest> request(const std::string &url,
                                          HTTPMethod method,
                                          const std::optional<Parameters> &parameters,
                                          const ParameterEncoding &encoding,
-                                         const std::optional<HTTPHeaders> &headers);
+                                         const std::optional<HTTPHeaders> &headers,
+                                         std::shared_ptr<SingleDelivery> delivery = nullptr);
 
 private:
     struct Transfer;
+    struct Inbox;
 
     void run();
+    void stop(std::uint64_t number);
     void finish(void *easy, int result);
     void fail(const std::shared_ptr<DataRequest> &request, ResponseError error) const;
 
     const Configuration m_configuration;
     void *m_multi; // the curl multi handle, used by the worker only
 
-    // The live transfers by their curl handle, and those the worker has yet to start. This is
-    // the one lock of the client's logic: the main thread adds, the worker starts and removes.
-    std::mutex m_mutex;
+    // What the main thread hands the worker, shared with the requests so that cancelling one
+    // stays safe once the session has gone.
+    std::shared_ptr<Inbox> m_inbox;
+    // The live transfers by their curl handle, guarded by the inbox's lock: the main thread
+    // adds, the worker starts and removes.
     std::map<void *, std::unique_ptr<Transfer>> m_live;
-    std::vector<void *> m_waiting;
-    bool m_stopping = false;
 
     std::thread m_worker;
 };

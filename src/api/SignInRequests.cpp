@@ -96,7 +96,9 @@ void SignInRequests::send(const char *path,
     ServiceRequest::send({path,
                           HTTPMethod::post,
                           std::move(parameters),
-                          BaseUrlPolicy::Kind::builtinRotation},
+                          BaseUrlPolicy::Kind::builtinRotation,
+                          false,
+                          signsIn},
                          m_iRetry,
                          [signsIn, completion = std::move(completion)](
                              const ServiceRequest::Outcome &outcome) {

@@ -166,4 +166,33 @@ bool ManualMainQueue::runUntil(const std::function<bool()> &condition, double ca
     }
 }
 
+bool ManualMainQueue::runInRealTime(const std::function<bool()> &condition, double capSeconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto toClock = [](double seconds) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    };
+    const auto start = Clock::now();
+    const auto deadline = start + toClock(capSeconds);
+    const double origin = now();
+    const auto virtualNow = [&] {
+        return origin + std::chrono::duration<double>(Clock::now() - start).count();
+    };
+    for (;;) {
+        advance(virtualNow() - now());
+        if (condition())
+            return true;
+        std::unique_lock lock(m_mutex);
+        auto wake = deadline;
+        if (!m_delayed.empty())
+            wake = std::min(wake, start + toClock(m_delayed.begin()->first.first - origin));
+        m_arrived.wait_until(lock, wake, [this] { return !m_ready.empty(); });
+        if (Clock::now() >= deadline) {
+            lock.unlock();
+            advance(virtualNow() - now());
+            return condition();
+        }
+    }
+}
+
 } // namespace Platform

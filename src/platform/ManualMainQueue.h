@@ -47,6 +47,10 @@ public:
     // clock does not move.
     bool runUntil(const std::function<bool()> &condition, double capSeconds = 10.0);
 
+    // As runUntil, but the virtual clock follows real time meanwhile, so delayed work runs when
+    // it would in the application: for measuring, and for tests whose timers race real I/O.
+    bool runInRealTime(const std::function<bool()> &condition, double capSeconds = 10.0);
+
 private:
     class VirtualBackgroundQueue;
     using Key = std::pair<double, std::uint64_t>; // due time, then order of scheduling

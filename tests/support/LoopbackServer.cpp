@@ -151,14 +151,19 @@ SilentServer::SilentServer()
                     std::lock_guard lock(m_mutex);
                     m_bytes += std::size_t(got);
                 } else {
-                    watched[i].events = 0; // closed by the client: nothing more to read
+                    ::close(watched[i].fd); // closed by the client: poll passes over it now
+                    watched[i].fd = -1;
+                    std::lock_guard lock(m_mutex);
+                    ++m_closed;
                 }
             }
             for (pollfd &each : watched)
                 each.revents = 0;
         }
-        for (std::size_t i = 2; i < watched.size(); ++i)
-            ::close(watched[i].fd);
+        for (std::size_t i = 2; i < watched.size(); ++i) {
+            if (watched[i].fd >= 0)
+                ::close(watched[i].fd);
+        }
     });
 }
 
@@ -181,6 +186,12 @@ int SilentServer::connections() const
 {
     std::lock_guard lock(m_mutex);
     return m_connections;
+}
+
+int SilentServer::openConnections() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_connections - m_closed;
 }
 
 std::size_t SilentServer::bytesReceived() const

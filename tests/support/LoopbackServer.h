@@ -58,7 +58,8 @@ public:
     SilentServer &operator=(const SilentServer &) = delete;
 
     std::string origin() const;
-    int connections() const; // accepted so far
+    int connections() const;     // accepted so far
+    int openConnections() const; // accepted and not closed by the client yet
     std::size_t bytesReceived() const;
 
 private:
@@ -67,6 +68,7 @@ private:
     int m_wake[2] = {-1, -1};
     mutable std::mutex m_mutex;
     int m_connections = 0;
+    int m_closed = 0;
     std::size_t m_bytes = 0;
     std::thread m_thread;
 };

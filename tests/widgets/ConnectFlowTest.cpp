@@ -5,8 +5,12 @@
 
 #include "platform/NotificationCenter.h"
 
+#include "LoopbackServer.h"
+
 #include <QLabel>
 #include <QPushButton>
+
+#include <chrono>
 
 namespace {
 
@@ -186,4 +190,44 @@ TEST_F(ConnectFlowTest, SigningOutAbandonsTheConnectAndItsLateAnswer)
     EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::serverId));
     EXPECT_FALSE(defaults.value(UserDefaultsCacheKeys::lastAmount));
     EXPECT_FALSE(QaroShared::shared().value(QaroShared::subUuidKey));
+}
+
+// The built-in bases take connections and never answer, and the pinned one is among them; the
+// service's list has a working base after them. Signed in, the console loads the user and the
+// service and connects within seconds: each silent base costs a head start, not an exchange.
+TEST_F(ConnectFlowTest, SilentBuiltInBasesCostSecondsNotMinutes)
+{
+    SilentServer silent[3];
+    home.setVariable("ORVANE_API_BASE_URLS",
+                     silent[0].origin() + " " + silent[1].origin() + " " + silent[2].origin());
+    defaults.set(UserDefaultsCacheKeys::backupUrls,
+                 Platform::PropertyValue::array(
+                     {silent[0].origin(), silent[1].origin(), silent[2].origin(), backend.origin()}));
+    defaults.set(UserDefaultsCacheKeys::lastOkHost, silent[0].origin());
+    signIn();
+    backend.takeRequests();
+
+    const auto start = std::chrono::steady_clock::now();
+    console().show();
+    press(ConsoleTag::start);
+    ASSERT_TRUE(pumpUntil(
+        *queue, [&] { return !extensions->requests.empty(); }, 10, true))
+        << lastToast();
+    extensions->finish(Platform::SystemExtensionRequestResult::completed);
+    ASSERT_TRUE(pumpUntil(
+        *queue, [&] { return !connection()->starts.empty(); }, 10, true));
+    report(Platform::VPNStatus::connected);
+    const auto asked = [&] {
+        std::vector<std::string> paths;
+        for (const auto &request : backend.takeRequests())
+            paths.push_back(request.value("path", ""));
+        return paths;
+    }();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+                               .count();
+    EXPECT_LT(seconds, 10);
+    EXPECT_TRUE(widgetVisible());
+    EXPECT_EQ(defaults.string(UserDefaultsCacheKeys::lastOkHost), backend.origin());
+    for (const char *path : {KvApi::userInfoPath, KvApi::serviceListPath})
+        EXPECT_NE(std::find(asked.begin(), asked.end(), path), asked.end()) << path;
 }
