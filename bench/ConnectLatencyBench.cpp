@@ -1,9 +1,9 @@
 // How long the console takes from the start control to a connected tunnel, and back to its idle
 // view when the provider process dies. Everything is real but the screen: the console on Qt's
 // offscreen platform with the application's main queue, the tunnel manager on this system's VPN
-// service, the reference provider from the built bundle, and the development backend on loopback,
-// all inside a throwaway home. Last, the same console starts signed in behind silent built-in
-// base URLs, with the working one after them in the service's list, and connects at once.
+// service, the reference provider from its fixture bundle, and the development backend on
+// loopback, all inside a throwaway home. Last, the same console starts signed in behind silent
+// built-in base URLs, with the working one after them in the service's list, and connects at once.
 //   connect_latency_bench [--log]    (--log: the client's log lines on stderr, with their times)
 
 #include "DevBackend.h"
@@ -161,9 +161,9 @@ public:
         : m_installed(paths.installedExtensions)
         , m_tunnel(VPNTunnelManager::create(
               {std::make_shared<Platform::SystemVPNService>(paths),
-               std::make_shared<Platform::LocalSystemExtensionManager>(ORVANE_BUNDLE_DIR,
+               std::make_shared<Platform::LocalSystemExtensionManager>(ORVANE_REFERENCE_BUNDLE_DIR,
                                                                        paths.installedExtensions),
-               ORVANE_BUNDLE_DIR,
+               ORVANE_REFERENCE_BUNDLE_DIR,
                true}))
         , m_console(*m_tunnel)
     {
@@ -242,7 +242,7 @@ private:
 
 // Seconds from the console's first appearance to connected, signed in, when the pinned base and
 // the built-ins take connections and never answer and the working base comes after them in the
-// service's list; negative when it did not connect.
+// service's list; negative when it did not connect through the working base.
 double behindSilentBases(const Platform::SystemVPNService::Paths &paths, const DevBackend &backend)
 {
     SilentServer silent[3];
@@ -256,19 +256,19 @@ double behindSilentBases(const Platform::SystemVPNService::Paths &paths, const D
                                           silent[2].origin(),
                                           backend.baseUrl()});
     defaults.set(UserDefaultsCacheKeys::lastOkHost, silent[0].origin());
-    for (const char *loaded : {UserDefaultsCacheKeys::userInfo,
-                               UserDefaultsCacheKeys::subNodes,
-                               UserDefaultsCacheKeys::serverId})
-        defaults.remove(loaded);
+    // What a connect needs from the service; the user record stays, as a signed-in user has it.
+    defaults.remove(UserDefaultsCacheKeys::subNodes);
+    defaults.remove(UserDefaultsCacheKeys::serverId);
 
     const auto start = Clock::now();
     Rig rig(paths);
     const double connect = rig.connect();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    const bool loaded = UserInfo::stored().has_value();
+    const bool throughTheWorkingBase = defaults.string(UserDefaultsCacheKeys::lastOkHost)
+                                       == backend.baseUrl();
     rig.disconnect();
     pointClientAt(backend);
-    return connect >= 0 && loaded ? seconds : -1;
+    return connect >= 0 && throughTheWorkingBase ? seconds : -1;
 }
 
 void printFigure(const char *name, const std::vector<double> &values)

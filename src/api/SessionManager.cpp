@@ -140,9 +140,9 @@ struct SessionManager::Transfer
     {
         auto *transfer = static_cast<Transfer *>(context);
         const std::string_view line(data, size * count);
-        if (line.starts_with("HTTP/") && !std::exchange(transfer->answering, true))
-            transfer->reach(ExchangeStage::answering);
         if (line.starts_with("HTTP/")) {
+            if (!std::exchange(transfer->answering, true))
+                transfer->reach(ExchangeStage::answering);
             transfer->responseHeaders.clear(); // a new answer, after 1xx or a proxy's
         } else if (const auto colon = line.find(':'); colon != std::string_view::npos) {
             const std::string name(Platform::Text::trimmed(line.substr(0, colon)));

@@ -305,6 +305,60 @@ TEST_F(SessionManagerTest, CompletesOnTheMainQueueOnly)
     EXPECT_TRUE(late);
 }
 
+// Stages come in order before the completion; a cancelled exchange closes its connection and
+// reports nothing more; of two exchanges sharing a delivery only one sends its request.
+TEST_F(SessionManagerTest, ReportsStagesCancelsAndDeliversOnce)
+{
+    server.server().Post("/x", noting(200, "[1]"));
+    server.start();
+    SessionManager session({});
+    const auto start = [&](const std::string &url, std::shared_ptr<SingleDelivery> delivery) {
+        return session.request(url,
+                               HTTPMethod::post,
+                               std::nullopt,
+                               JSONEncoding::defaultEncoding(),
+                               std::nullopt,
+                               std::move(delivery));
+    };
+    std::vector<std::string> events;
+    const auto noteStages = [&](DataRequest &request) {
+        request.onStage([&](ExchangeStage stage) {
+            events.push_back(stage == ExchangeStage::connected ? "connected" : "answering");
+        });
+        request.responseJSON({}, [&](const DataResponse &) { events.push_back("completed"); });
+    };
+    auto answered = start(server.origin() + "/x", nullptr);
+    noteStages(*answered);
+    ASSERT_TRUE(queue->runUntil([&] { return events.size() == 3; }));
+    EXPECT_EQ(events, (std::vector<std::string>{"connected", "answering", "completed"}));
+    EXPECT_TRUE(answered->wasSent());
+
+    SilentServer silent;
+    auto cancelled = start(silent.origin() + "/x", nullptr);
+    events.clear();
+    noteStages(*cancelled);
+    ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }));
+    cancelled->cancel();
+    for (int step = 0; step < 500 && silent.openConnections() > 0; ++step)
+        queue->runUntil([] { return false; }, 0.01);
+    EXPECT_EQ(silent.connections(), 1);
+    EXPECT_EQ(silent.openConnections(), 0);
+    EXPECT_EQ(events, std::vector<std::string>{"connected"});
+
+    const auto delivery = std::make_shared<SingleDelivery>();
+    const std::size_t before = silent.bytesReceived();
+    auto first = start(server.origin() + "/x", delivery);
+    ASSERT_TRUE(queue->runUntil([&] { return first->wasSent(); }));
+    auto second = start(silent.origin() + "/x", delivery);
+    bool secondEnded = false;
+    second->responseJSON({}, [&](const DataResponse &) { secondEnded = true; });
+    ASSERT_TRUE(queue->runUntil([&] { return secondEnded; }));
+    EXPECT_FALSE(second->wasSent());
+    EXPECT_EQ(silent.bytesReceived(), before);
+    std::lock_guard lock(seen.mutex);
+    EXPECT_EQ(seen.requests, 2);
+}
+
 TEST(URLEncoding, PutsParametersInTheQueryOrAFormBody)
 {
     URLRequest get{"http://h/p?x=1", HTTPMethod::get, {}, std::nullopt};
