@@ -39,6 +39,22 @@ std::string variableOr(const char *name, const char *fallback)
     return value && *value ? std::string(value) : std::string(fallback);
 }
 
+// For a request that must not be repeated and has gone out: its server may have acted on it, so
+// an answer that never came is the transport's error, not a base to move on from.
+NetWorkTool::FailureHandler withoutMovingOn(const NetWorkTool::FailureHandler &failure,
+                                            const DataResponse &response)
+{
+    std::optional<std::string> lost;
+    if (const ResponseError *error = response.error())
+        lost = localizedDescription(*error);
+    return [failure, lost](const KvNetWorkError &error) {
+        if (!failure)
+            return;
+        const bool movesOn = error.kind() == KvNetWorkError::Kind::invalidHost && lost;
+        failure(movesOn ? KvNetWorkError::msg(*lost) : error);
+    };
+}
+
 } // namespace
 
 std::vector<std::string> KvApi::builtinBaseUrls()
@@ -148,18 +164,12 @@ std::optional<NetWorkTool::SentRequest> NetWorkTool::buildRequest(
                            once,
                            exchange](const DataResponse &response) {
                               const auto sent = exchange.lock();
-                              if (!once || !sent || !sent->wasSent() || !response.error()) {
-                                  handleResponse(response, failure, KvApi::successCode, success);
-                                  return;
-                              }
-                              const auto delivered = [&](const KvNetWorkError &error) {
-                                  if (failure)
-                                      failure(error.kind() == KvNetWorkError::Kind::invalidHost
-                                                  ? KvNetWorkError::msg(
-                                                      localizedDescription(*response.error()))
-                                                  : error);
-                              };
-                              handleResponse(response, delivered, KvApi::successCode, success);
+                              const bool delivered = once && sent && sent->wasSent();
+                              handleResponse(response,
+                                             delivered ? withoutMovingOn(failure, response)
+                                                       : failure,
+                                             KvApi::successCode,
+                                             success);
                           });
     return SentRequest{*base, std::move(request)};
 }
