@@ -53,7 +53,6 @@ public:
     // handler runs from now on, even for an answer that has already arrived.
     void cancel();
 
-    bool isCancelled() const { return m_cancelled; }
     // Whether the request has gone out, or was about to, on an established connection.
     bool wasSent() const { return m_sent; }
 

@@ -24,6 +24,7 @@ struct Leg
     std::optional<KvNetWorkError> failure; // the last one reported for its answer
 };
 
+// One call of the service, across every base it tries.
 struct Attempt
 {
     ServiceRequest::Call call;
@@ -182,7 +183,7 @@ void began(const std::shared_ptr<Attempt> &attempt,
     }
 }
 
-std::shared_ptr<Leg> start(const std::shared_ptr<Attempt> &attempt, int &counter)
+std::shared_ptr<Leg> startLeg(const std::shared_ptr<Attempt> &attempt, int &counter)
 {
     auto leg = std::make_shared<Leg>();
     const auto pinned = UserDefaults::standard().string(UserDefaultsCacheKeys::lastOkHost);
@@ -258,7 +259,7 @@ bool sendNext(const std::shared_ptr<Attempt> &attempt)
     // Resetting the rotation waits for the last running leg: it may still answer.
     if (!attempt->running.empty() && !NetWorkTool::nextBaseUrl(policy))
         return false;
-    if (start(attempt, *counter))
+    if (startLeg(attempt, *counter))
         return true;
     finish(attempt, {ServiceRequest::Outcome::Kind::exhausted, nullptr, std::nullopt});
     return false;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <fstream>
 #include <regex>
 
@@ -337,22 +338,27 @@ TEST_F(SessionManagerTest, ReportsStagesCancelsAndDeliversOnce)
     auto cancelled = start(silent.origin() + "/x", nullptr);
     events.clear();
     noteStages(*cancelled);
+    // The server's side of the connection is seen from its own thread, so it is polled for.
+    const auto eventually = [&](const std::function<bool()> &condition) {
+        for (int step = 0; step < 500 && !condition(); ++step)
+            queue->runUntil([] { return false; }, 0.01);
+        return condition();
+    };
     ASSERT_TRUE(queue->runUntil([&] { return !events.empty(); }));
+    ASSERT_TRUE(eventually([&] { return silent.connections() == 1; }));
     cancelled->cancel();
-    for (int step = 0; step < 500 && silent.openConnections() > 0; ++step)
-        queue->runUntil([] { return false; }, 0.01);
-    EXPECT_EQ(silent.connections(), 1);
-    EXPECT_EQ(silent.openConnections(), 0);
+    EXPECT_TRUE(eventually([&] { return silent.openConnections() == 0; }));
     EXPECT_EQ(events, std::vector<std::string>{"connected"});
 
     const auto delivery = std::make_shared<SingleDelivery>();
     const std::size_t before = silent.bytesReceived();
+    int ended = 0;
     auto first = start(server.origin() + "/x", delivery);
+    first->responseJSON({}, [&](const DataResponse &) { ++ended; });
     ASSERT_TRUE(queue->runUntil([&] { return first->wasSent(); }));
     auto second = start(silent.origin() + "/x", delivery);
-    bool secondEnded = false;
-    second->responseJSON({}, [&](const DataResponse &) { secondEnded = true; });
-    ASSERT_TRUE(queue->runUntil([&] { return secondEnded; }));
+    second->responseJSON({}, [&](const DataResponse &) { ++ended; });
+    ASSERT_TRUE(queue->runUntil([&] { return ended == 2; }));
     EXPECT_FALSE(second->wasSent());
     EXPECT_EQ(silent.bytesReceived(), before);
     std::lock_guard lock(seen.mutex);

@@ -103,6 +103,18 @@ TEST(ManualMainQueue, RunUntilWaitsForWorkFromOtherThreads)
     EXPECT_DOUBLE_EQ(queue.now(), 0.0);
 }
 
+// Delayed work comes due as real time passes, before the cap, and the clock has kept up with it.
+TEST(ManualMainQueue, RunInRealTimeRunsDelayedWorkWhenItIsDue)
+{
+    ManualMainQueue queue;
+    bool ran = false;
+    queue.after(0.05, [&] { ran = true; });
+    EXPECT_TRUE(queue.runInRealTime([&] { return ran; }, 10));
+    EXPECT_GE(queue.now(), 0.05);
+    EXPECT_LT(queue.now(), 10);
+    EXPECT_FALSE(queue.runInRealTime([] { return false; }, 0.02));
+}
+
 TEST(ThreadBackgroundQueue, TicksRepeatOffTheMainThreadAndStopWithCancel)
 {
     ManualMainQueue main;
