@@ -17,7 +17,9 @@ constexpr double defaultHeadStart = 1.5;
 struct Leg
 {
     std::string base;
-    std::shared_ptr<DataRequest> exchange;
+    // The session owns the exchange, and the exchange's handlers own the call: a strong
+    // reference here would keep both alive when an answer never comes.
+    std::weak_ptr<DataRequest> exchange;
     bool usedPinnedBase = false;
     bool begun = false;        // it began to answer, or connected when only that is raced
     bool hasSuccessor = false; // the next base was tried after it already
@@ -107,8 +109,9 @@ void decideFor(Attempt &attempt, const std::shared_ptr<Leg> &leg)
     if (std::exchange(attempt.decided, true))
         return;
     for (const auto &other : attempt.running) {
-        if (other != leg)
-            other->exchange->cancel();
+        const auto exchange = other->exchange.lock();
+        if (other != leg && exchange)
+            exchange->cancel();
     }
     attempt.running = {leg};
 }
@@ -234,9 +237,9 @@ std::shared_ptr<Leg> startLeg(const std::shared_ptr<Attempt> &attempt, int &coun
     if (!sent)
         return nullptr;
     leg->base = std::move(sent->base);
-    leg->exchange = std::move(sent->exchange);
+    leg->exchange = sent->exchange;
     leg->usedPinnedBase = pinned == leg->base;
-    leg->exchange->onStage([attempt, weakLeg](ExchangeStage stage) {
+    sent->exchange->onStage([attempt, weakLeg](ExchangeStage stage) {
         if (const auto leg = weakLeg.lock())
             began(attempt, leg, stage);
     });
